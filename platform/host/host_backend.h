@@ -1,0 +1,89 @@
+// Helpers shared by the files of the host backend: the machine folder, the
+// mapping of Windows paths into it, durable and serialized file replacement,
+// and the case rules of the ANSI code page. Private to platform/host/.
+#ifndef SAVERSET_PLATFORM_HOST_HOST_BACKEND_H
+#define SAVERSET_PLATFORM_HOST_HOST_BACKEND_H
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform_services.h"
+
+namespace saverset::host {
+
+// --- Text (text.cpp) ------------------------------------------------------
+
+// Upper case of one byte in code page 1252 (ASCII letters and the accented
+// letters above 127), the case rule Windows applies to names.
+unsigned char AnsiUpper(unsigned char byte);
+// Compares two texts byte by byte after AnsiUpper: <0, 0 or >0.
+int CompareIgnoreCase(std::string_view a, std::string_view b);
+inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareIgnoreCase(a, b) == 0;
+}
+
+// --- The machine folder (machine_folder.cpp) ------------------------------
+
+// The machine folder: $SAVERSET_MACHINE, else $XDG_DATA_HOME/saverset/machine,
+// else ~/.local/share/saverset/machine. Read from the environment on every
+// call; nothing is created.
+std::filesystem::path MachineFolder();
+
+// Creates the machine folder and its layout (drive_c/WINDOWS, registry,
+// session) where missing. Called by every service that writes, before it
+// writes. Returns false when the folder cannot be made.
+bool EnsureMachineFolder();
+
+// Maps a Windows path into the machine folder ("X:\a\b" => drive_x/a/b,
+// "\a" and relative paths on C:\). Existing components are matched case-
+// insensitively (an exact match wins, otherwise the first in byte order); the
+// rest keep the case given. Returns ERROR_SUCCESS and the host path, or
+// ERROR_BAD_PATHNAME / ERROR_INVALID_PARAMETER for refused paths (UNC and
+// device paths, reserved characters, device names) and ERROR_ACCESS_DENIED
+// for a path that would leave the machine folder through a symbolic link.
+LONG MapWindowsPath(std::string_view windowsPath, std::filesystem::path* hostPath);
+
+// --- Files (atomic_file.cpp) ------------------------------------------------
+
+// The system calls through which every file change goes. Tests replace them
+// to inject faults; everything else leaves them as they are.
+struct FileSystemCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*write)(int fd, const void* data, size_t size);
+  int (*fsync)(int fd);
+  int (*rename)(const char* from, const char* to);
+};
+FileSystemCalls& FileCalls();
+
+// Reads a whole file. A missing file gives ERROR_FILE_NOT_FOUND and an empty
+// `content`; any other failure ERROR_READ_FAULT.
+LONG ReadWholeFile(const std::filesystem::path& file, std::string* content);
+
+// Replaces `file` by `content` durably and atomically: a temporary file in the
+// same folder is written, flushed and renamed over `file`, then the folder is
+// flushed. On failure `file` stays as it was, the temporary file is removed,
+// and ERROR_WRITE_FAULT comes back.
+LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view content);
+
+// An edit of a file's content: given the current content (`exists` false for a
+// missing file), fills `edited` and returns ERROR_SUCCESS to have it written,
+// or returns an error to leave the file alone. Setting `*unchanged` to true
+// skips the write.
+using FileEdit =
+    std::function<LONG(std::string_view current, bool exists, std::string* edited, bool* unchanged)>;
+
+// Read-modify-write of one file, serialized against every other process that
+// edits a file in the same folder (an exclusive lock on the folder itself, so
+// no lock file is ever left behind). The folder must exist.
+LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit);
+
+// Appends one line to a file, creating it; serialized like UpdateFile.
+LONG AppendLine(const std::filesystem::path& file, std::string_view line);
+
+}  // namespace saverset::host
+
+#endif  // SAVERSET_PLATFORM_HOST_HOST_BACKEND_H
