@@ -81,7 +81,8 @@ using FileEdit =
 // no lock file is ever left behind). The folder must exist.
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit);
 
-// Appends one line to a file, creating it; serialized like UpdateFile.
+// Appends `line` and a line end ("\n") to a file, creating it; serialized
+// like UpdateFile. The folder must exist.
 LONG AppendLine(const std::filesystem::path& file, std::string_view line);
 
 }  // namespace saverset::host
