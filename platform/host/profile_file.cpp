@@ -1,1 +1,100 @@
-// placeholder
+// The profile file editor: one pass over the lines up to the key's place, then
+// the result built in one piece from untouched slices of the content.
+#include "platform/host/profile_file.h"
+
+#include "platform/host/host_backend.h"
+
+namespace saverset::host {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+bool Holds(std::string_view text, std::string_view bytes) {
+  return text.find_first_of(bytes) != std::string_view::npos;
+}
+
+bool StartsWithUtf16Mark(std::string_view content) {
+  return content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
+                                 (content[0] == '\xFE' && content[1] == '\xFF'));
+}
+
+// Concatenates the pieces into `*out` with a single allocation.
+void Join(std::string* out, std::initializer_list<std::string_view> pieces) {
+  size_t size = 0;
+  for (std::string_view piece : pieces) size += piece.size();
+  std::string result;
+  result.reserve(size);
+  for (std::string_view piece : pieces) result.append(piece);
+  *out = std::move(result);
+}
+
+}  // namespace
+
+LONG SetProfileString(std::string_view content, std::string_view section, std::string_view key,
+                      std::string_view value, std::string* edited) {
+  if (edited == nullptr || StartsWithUtf16Mark(content)) return ERROR_INVALID_PARAMETER;
+  if (Holds(section, "]\r\n") || Holds(key, "=\r\n") || Holds(value, "\r\n")) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (TrimBlanks(key).substr(0, 1) == "[") return ERROR_INVALID_PARAMETER;
+  const std::string_view wantedSection = TrimBlanks(section);
+  const std::string_view wantedKey = TrimBlanks(key);
+
+  const size_t size = content.size();
+  const size_t markEnd = content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  bool inSection = false;
+  size_t insertAt = 0;          // just past the section's last key line, or its section line
+  bool insertNeedsEnd = false;  // that line is the last one and has no line end
+  for (size_t start = 0; start < size;) {
+    size_t end = start;
+    while (end < size && content[end] != '\r' && content[end] != '\n') ++end;
+    size_t next = end;
+    if (next < size)
+      next += (content[next] == '\r' && next + 1 < size && content[next + 1] == '\n') ? 2 : 1;
+
+    size_t first = start == 0 ? markEnd : start;
+    while (first < end && content[first] == ' ') ++first;
+    if (first < end && content[first] == '[') {
+      if (inSection) break;
+      std::string_view rest = content.substr(first + 1, end - first - 1);
+      if (EqualsIgnoreCase(TrimBlanks(rest.substr(0, rest.find(']'))), wantedSection)) {
+        inSection = true;
+        insertAt = next;
+        insertNeedsEnd = next == end;
+      }
+    } else if (inSection) {
+      std::string_view line = content.substr(start, end - start);
+      size_t equals = line.find('=');
+      if (equals != std::string_view::npos) {
+        if (EqualsIgnoreCase(TrimBlanks(line.substr(0, equals)), wantedKey)) {
+          std::string_view lineEnd = next == end ? kLineEnd : content.substr(end, next - end);
+          Join(edited,
+               {content.substr(0, start + equals + 1), value, lineEnd, content.substr(next)});
+          return ERROR_SUCCESS;
+        }
+        insertAt = next;
+        insertNeedsEnd = next == end;
+      }
+    }
+    start = next;
+  }
+
+  if (inSection) {
+    Join(edited, {content.substr(0, insertAt), insertNeedsEnd ? kLineEnd : "", key, "=", value,
+                  kLineEnd, content.substr(insertAt)});
+    return ERROR_SUCCESS;
+  }
+  const bool endsOpen = size > 0 && content[size - 1] != '\r' && content[size - 1] != '\n';
+  Join(edited,
+       {content, endsOpen ? kLineEnd : "", "[", section, "]", kLineEnd, key, "=", value, kLineEnd});
+  return ERROR_SUCCESS;
+}
+
+}  // namespace saverset::host
