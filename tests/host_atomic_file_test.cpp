@@ -1,1 +1,126 @@
+// Durable replacement of files: every failing system call of a write leaves
+// the old file as it was and nothing behind.
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "platform/host/host_backend.h"
+#include "tests/machine_folder_test.h"
+
+namespace {
+
+using saverset::host::FileCalls;
+using saverset::host::FileSystemCalls;
+using saverset::host::UpdateFile;
+
+// Makes the n-th call of one system call fail with a given error while it is
+// in scope, then puts the real calls back.
+class InjectedFault {
+ public:
+  enum Call { kOpen, kWrite, kFsync, kRename };
+
+  InjectedFault(Call call, int error, int nth) : saved_(FileCalls()) {
+    state_ = {call, error, nth};
+    FileSystemCalls& calls = FileCalls();
+    switch (call) {
+      case kOpen: calls.open = [](const char* p, int f, mode_t m) { return Hit() ? -1 : Real().open(p, f, m); }; break;
+      case kWrite: calls.write = [](int fd, const void* d, size_t n) -> ssize_t { return Hit() ? -1 : Real().write(fd, d, n); }; break;
+      case kFsync: calls.fsync = [](int fd) { return Hit() ? -1 : Real().fsync(fd); }; break;
+      case kRename: calls.rename = [](const char* a, const char* b) { return Hit() ? -1 : Real().rename(a, b); }; break;
+    }
+    real_ = saved_;
+  }
+  ~InjectedFault() { FileCalls() = saved_; }
+
+  static bool Fired() { return state_.nth < 0; }
+
+ private:
+  struct State {
+    Call call;
+    int error;
+    int nth;
+  };
+  static bool Hit() {
+    if (state_.nth-- != 0) return false;
+    errno = state_.error;
+    return true;
+  }
+  static const FileSystemCalls& Real() { return real_; }
+
+  FileSystemCalls saved_;
+  static inline State state_;
+  static inline FileSystemCalls real_;
+};
+
+class AtomicFile : public MachineFolderTest {
+ protected:
+  LONG Replace(const std::string& content) {
+    return UpdateFile(machine_ / "file.ini", [&](std::string_view, bool, std::string* edited, bool*) {
+      *edited = content;
+      return ERROR_SUCCESS;
+    });
+  }
+  size_t EntriesInFolder() const {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(machine_)) ++count;
+    return count;
+  }
+};
+
+TEST_F(AtomicFile, ReplacesAndKeepsNothingElse) {
+  Write("file.ini", "old");
+  EXPECT_EQ(Replace(std::string(100000, 'n')), ERROR_SUCCESS);
+  EXPECT_EQ(Read("file.ini"), std::string(100000, 'n'));
+  EXPECT_EQ(EntriesInFolder(), 1u);
+}
+
+TEST_F(AtomicFile, AnEditThatFailsOrChangesNothingWritesNothing) {
+  Write("file.ini", "old");
+  const auto before = std::filesystem::last_write_time(machine_ / "file.ini");
+  auto unchanged = [](std::string_view current, bool exists, std::string*, bool* same) {
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(current, "old");
+    *same = true;
+    return ERROR_SUCCESS;
+  };
+  EXPECT_EQ(UpdateFile(machine_ / "file.ini", unchanged), ERROR_SUCCESS);
+  auto refused = [](std::string_view, bool, std::string* edited, bool*) {
+    *edited = "new";
+    return ERROR_BADDB;
+  };
+  EXPECT_EQ(UpdateFile(machine_ / "file.ini", refused), ERROR_BADDB);
+  EXPECT_EQ(Read("file.ini"), "old");
+  EXPECT_EQ(std::filesystem::last_write_time(machine_ / "file.ini"), before);
+  EXPECT_EQ(UpdateFile(machine_ / "missing" / "file.ini", refused), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(AtomicFile, EveryFailingCallLeavesTheOldFile) {
+  for (auto call : {InjectedFault::kOpen, InjectedFault::kWrite, InjectedFault::kFsync,
+                    InjectedFault::kRename}) {
+    for (int error : {ENOSPC, EIO}) {
+      // The n-th use of the call fails, for every n that the write makes.
+      for (int nth = 0;; ++nth) {
+        SCOPED_TRACE(testing::Message() << "call " << call << " errno " << error << " nth " << nth);
+        Write("file.ini", "old content");
+        LONG result;
+        bool fired;
+        {
+          InjectedFault fault(call, error, nth);
+          result = Replace(std::string(300000, 'x'));
+          fired = InjectedFault::Fired();
+        }
+        if (!fired) {
+          EXPECT_EQ(result, ERROR_SUCCESS);
+          break;
+        }
+        EXPECT_NE(result, ERROR_SUCCESS);
+        EXPECT_EQ(Read("file.ini"), "old content");
+        EXPECT_EQ(EntriesInFolder(), 1u);
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -73,13 +73,15 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
-// The name a new file carries for the instant before it is renamed over the
-// old one (and for its whole life where O_TMPFILE is not available). Writers
-// of one folder hold its lock, so one fixed name per file is enough, and a
-// leftover of a crashed writer is simply replaced.
-std::filesystem::path TemporaryName(const std::filesystem::path& file) {
+// The hidden names beside a file that a change uses: ".<name>.saverset-new"
+// for the new content the instant before it is renamed over the old (for its
+// whole life where O_TMPFILE is not available), ".<name>.saverset-old" for the
+// old content until the new is durable. Writers of one folder hold its lock,
+// so one fixed name per file is enough, and a leftover of a crashed writer is
+// simply replaced.
+std::filesystem::path SiblingName(const std::filesystem::path& file, const char* suffix) {
   std::filesystem::path name = file;
-  name.replace_filename("." + file.filename().string() + ".saverset-new");
+  name.replace_filename("." + file.filename().string() + suffix);
   return name;
 }
 
@@ -89,7 +91,7 @@ LONG ReplaceInFolder(const FolderHandle& folder, const std::filesystem::path& fi
   struct stat old;
   if (::stat(file.c_str(), &old) == 0) mode = old.st_mode & 07777;
 
-  const std::filesystem::path temporary = TemporaryName(file);
+  const std::filesystem::path temporary = SiblingName(file, ".saverset-new");
   ::unlink(temporary.c_str());
 
   bool named = false;
@@ -116,13 +118,26 @@ LONG ReplaceInFolder(const FolderHandle& folder, const std::filesystem::path& fi
     named = true;
   }
 
+  // The old file keeps a second name until the new one is durable, so that a
+  // failure to flush the folder can still put it back.
+  const std::filesystem::path previous = SiblingName(file, ".saverset-old");
+  ::unlink(previous.c_str());
+  const bool kept = ::link(file.c_str(), previous.c_str()) == 0;
+
   if (FileCalls().rename(temporary.c_str(), file.c_str()) != 0) {
     if (named) ::unlink(temporary.c_str());
+    if (kept) ::unlink(previous.c_str());
     return ERROR_WRITE_FAULT;
   }
-  // The rename is done and the new content visible; a failure to flush the
-  // folder can only make the rename less durable, so it is reported.
-  if (FileCalls().fsync(folder.Fd()) != 0) return ERROR_WRITE_FAULT;
+  if (FileCalls().fsync(folder.Fd()) != 0) {
+    if (kept) {
+      ::rename(previous.c_str(), file.c_str());
+    } else {
+      ::unlink(file.c_str());
+    }
+    return ERROR_WRITE_FAULT;
+  }
+  if (kept) ::unlink(previous.c_str());
   return ERROR_SUCCESS;
 }
 
