@@ -171,10 +171,11 @@ LONG MapWindowsPath(std::string_view windowsPath, fs::path* hostPath) {
   if (!error) result = fs::weakly_canonical(result, error);
   if (error) return ERROR_ACCESS_DENIED;
 
+  const std::string driveFolder = std::string("drive_") + drive;
   std::string found;
-  Lookup lookup = FindEntry(result, std::string("drive_") + drive, &found);
+  Lookup lookup = FindEntry(result, driveFolder, &found);
   if (lookup == Lookup::kSymbolicLink) return ERROR_ACCESS_DENIED;
-  result /= found;
+  result /= lookup == Lookup::kFound ? found : driveFolder;
   for (std::string_view name : names) {
     if (lookup == Lookup::kFound) {
       lookup = FindEntry(result, name, &found);
