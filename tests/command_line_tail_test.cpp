@@ -24,8 +24,9 @@ TEST(CommandLineTail, SkipsProgramNameAndFollowingBlanks) {
       {"saverset.exe", "", NoLeadBytes},
       {"", "", NoLeadBytes},
       {"\"saverset.exe\"", "", NoLeadBytes},
+      // Blanks inside the quotes belong to the name.
+      {"\"saverset.exe -g \"A\"", "A\"", NoLeadBytes},
       // Without a closing quote the whole line is the program's name.
-      {"\"saverset.exe -g \"", "-g \"", NoLeadBytes},
       {"\"unterminated -g", "", NoLeadBytes},
       // A quoted name ends at its closing quote even when text follows it.
       {"\"saverset\"x \"A\"", "x \"A\"", NoLeadBytes},
