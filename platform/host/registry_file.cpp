@@ -1,1 +1,543 @@
-// placeholder
+// The REGEDIT4 text of one root key: parse, look-up and in-place edits (see
+// registry_file.h). No file access here.
+#include "platform/host/registry_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/host/host_backend.h"
+
+namespace saverset::host {
+namespace {
+
+constexpr std::string_view kHeader = "REGEDIT4";
+constexpr std::string_view kLineEnd = "\r\n";
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool StartsWithAsciiIgnoreCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// The next level of a key path, consumed from `rest`.
+std::string_view NextLevel(std::string_view* rest) {
+  const size_t separator = rest->find('\\');
+  std::string_view level = rest->substr(0, separator);
+  rest->remove_prefix(separator == std::string_view::npos ? rest->size() : separator + 1);
+  return level;
+}
+
+// Key paths in the order of the file: level by level, case-insensitively, a
+// key before the keys below it.
+int CompareKeyPaths(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty()) return a.empty() ? (b.empty() ? 0 : -1) : 1;
+  for (;;) {
+    const int order = CompareIgnoreCase(NextLevel(&a), NextLevel(&b));
+    if (order != 0) return order;
+    if (a.empty() || b.empty()) return a.empty() ? (b.empty() ? 0 : -1) : 1;
+  }
+}
+
+// Whether `path` is `key` or lies below it; `key` is not the root.
+bool IsAtOrBelow(std::string_view path, std::string_view key) {
+  return path.size() >= key.size() && EqualsIgnoreCase(path.substr(0, key.size()), key) &&
+         (path.size() == key.size() || path[key.size()] == '\\');
+}
+
+void AppendEscaped(std::string* out, std::string_view text) {
+  for (char c : text) {
+    if (c == '\\' || c == '"') *out += '\\';
+    *out += c;
+  }
+}
+
+void AppendHex(std::string* out, unsigned long number, int minimumDigits) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = "0123456789abcdef"[number & 0xF];
+    number >>= 4;
+  } while (number != 0);
+  while (count < minimumDigits) digits[count++] = '0';
+  while (count > 0) *out += digits[--count];
+}
+
+bool IsPlainText(DWORD type, std::string_view data) {
+  if (type != REG_SZ || data.empty() || data.back() != '\0') return false;
+  return data.substr(0, data.size() - 1).find_first_of(std::string_view("\0\r\n", 3)) ==
+         std::string_view::npos;
+}
+
+// One pass over a file's text. Positions are offsets into `text`; the current
+// physical line is [lineBegin, lineEnd) with its text ending at contentEnd.
+class Scanner {
+ public:
+  Scanner(std::string_view text, std::string_view root, RegistryParseError* error)
+      : text_(text), root_(root), error_(error) {}
+
+  void StartLine(size_t begin) {
+    pos_ = lineBegin_ = begin;
+    const void* newline = std::memchr(text_.data() + begin, '\n', text_.size() - begin);
+    if (newline == nullptr) {
+      contentEnd_ = lineEnd_ = text_.size();
+      return;
+    }
+    const size_t at = static_cast<size_t>(static_cast<const char*>(newline) - text_.data());
+    lineEnd_ = at + 1;
+    contentEnd_ = at > begin && text_[at - 1] == '\r' ? at - 1 : at;
+  }
+
+  bool Fail(const char* message) {
+    if (error_ != nullptr) {
+      error_->line = line_;
+      error_->message = message;
+    }
+    return false;
+  }
+
+  void SkipBlanks() {
+    while (pos_ < contentEnd_ && IsBlank(text_[pos_])) ++pos_;
+  }
+
+  size_t TrimmedEnd() const {
+    size_t end = contentEnd_;
+    while (end > pos_ && IsBlank(text_[end - 1])) --end;
+    return end;
+  }
+
+  bool AtEnd() const { return pos_ >= contentEnd_; }
+  char Peek() const { return text_[pos_]; }
+
+  // Skips blanks and, inside hex data, line continuations.
+  bool SkipHexSeparators() {
+    for (;;) {
+      SkipBlanks();
+      if (AtEnd() || Peek() != '\\') return true;
+      size_t after = pos_ + 1;
+      while (after < contentEnd_ && IsBlank(text_[after])) ++after;
+      if (after != contentEnd_) return true;
+      if (lineEnd_ == contentEnd_ || lineEnd_ == text_.size())
+        return Fail("line continuation at the end of the file");
+      ++line_;
+      StartLine(lineEnd_);
+    }
+  }
+
+  // A quoted name or text from just after its opening quote to just after
+  // its closing one; `decoded` (optional) receives it without escapes.
+  bool Quoted(std::string* decoded, bool* escaped, const char* unterminated) {
+    for (;;) {
+      if (AtEnd()) return Fail(unterminated);
+      const char c = text_[pos_];
+      if (c == '"') {
+        ++pos_;
+        return true;
+      }
+      if (c == '\\') {
+        if (pos_ + 1 >= contentEnd_ || (text_[pos_ + 1] != '\\' && text_[pos_ + 1] != '"'))
+          return Fail("unknown escape after \\ (only \\\\ and \\\" are allowed)");
+        if (escaped != nullptr) *escaped = true;
+        ++pos_;
+      }
+      if (decoded != nullptr) *decoded += text_[pos_];
+      ++pos_;
+    }
+  }
+
+  bool ExpectLineEnd() {
+    SkipBlanks();
+    return AtEnd() || Fail("unexpected text after the value");
+  }
+
+  // Up to `maximum` hex digits, at least one.
+  bool HexNumber(size_t maximum, unsigned long* number) {
+    size_t count = 0;
+    *number = 0;
+    while (!AtEnd() && count < maximum && HexDigit(Peek()) >= 0) {
+      *number = *number * 16 + static_cast<unsigned long>(HexDigit(Peek()));
+      ++pos_;
+      ++count;
+    }
+    return count > 0;
+  }
+
+  bool HexBytes(std::string* data) {
+    if (!SkipHexSeparators()) return false;
+    if (AtEnd()) return true;
+    for (;;) {
+      unsigned long byte;
+      if (!HexNumber(2, &byte)) return Fail("hex byte expected");
+      if (data != nullptr) *data += static_cast<char>(byte);
+      if (!SkipHexSeparators()) return false;
+      if (AtEnd()) return true;
+      if (Peek() != ',') return Fail("comma expected between hex bytes");
+      ++pos_;
+      if (!SkipHexSeparators()) return false;
+    }
+  }
+
+  // The data of a value line, from its first byte; `data` (optional)
+  // receives the bytes.
+  bool Data(DWORD* type, std::string* data) {
+    const std::string_view rest = text_.substr(pos_, contentEnd_ - pos_);
+    if (!AtEnd() && Peek() == '"') {
+      ++pos_;
+      if (!Quoted(data, nullptr, "text without closing quote")) return false;
+      if (data != nullptr) *data += '\0';
+      *type = REG_SZ;
+      return ExpectLineEnd();
+    }
+    if (!AtEnd() && Peek() == '-') return Fail("value deletion (=-) is not supported");
+    if (StartsWithAsciiIgnoreCase(rest, "dword:")) {
+      pos_ += 6;
+      unsigned long number;
+      if (!HexNumber(8, &number) || (!AtEnd() && HexDigit(Peek()) >= 0))
+        return Fail("dword: needs 1 to 8 hex digits");
+      if (data != nullptr) {
+        for (int i = 0; i < 4; ++i) *data += static_cast<char>((number >> (8 * i)) & 0xFF);
+      }
+      *type = REG_DWORD;
+      return ExpectLineEnd();
+    }
+    if (StartsWithAsciiIgnoreCase(rest, "hex:")) {
+      pos_ += 4;
+      *type = REG_BINARY;
+      return HexBytes(data);
+    }
+    if (StartsWithAsciiIgnoreCase(rest, "hex(")) {
+      pos_ += 4;
+      unsigned long number;
+      if (!HexNumber(8, &number) || AtEnd() || Peek() != ')' || pos_ + 1 >= contentEnd_ ||
+          text_[pos_ + 1] != ':')
+        return Fail("hex(type): needs a type of 1 to 8 hex digits");
+      pos_ += 2;
+      *type = static_cast<DWORD>(number);
+      return HexBytes(data);
+    }
+    return Fail("unknown value data (expected \"text\", dword:, hex: or hex(type):)");
+  }
+
+  bool Header(size_t* pathBegin, size_t* pathEnd) {
+    const size_t end = TrimmedEnd();
+    if (end - pos_ < 2 || text_[end - 1] != ']') return Fail("key header without closing ]");
+    const std::string_view inside = text_.substr(pos_ + 1, end - pos_ - 2);
+    if (!inside.empty() && inside[0] == '-') return Fail("key deletion ([-...]) is not supported");
+    if (inside.size() < root_.size() || !EqualsIgnoreCase(inside.substr(0, root_.size()), root_) ||
+        (inside.size() > root_.size() && inside[root_.size()] != '\\'))
+      return Fail("key header outside the root key of this file");
+    *pathBegin = *pathEnd = pos_ + 1 + inside.size();
+    if (inside.size() == root_.size()) return true;
+    const std::string_view path = inside.substr(root_.size() + 1);
+    if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
+        path.find("\\\\") != std::string_view::npos)
+      return Fail("empty key name in the key header");
+    *pathBegin = pos_ + 1 + root_.size() + 1;
+    return true;
+  }
+
+  bool ValueLine(size_t* nameBegin, size_t* nameEnd, bool* escaped, size_t* dataBegin,
+                 DWORD* type) {
+    if (Peek() == '@') {
+      *nameBegin = *nameEnd = ++pos_;
+    } else {
+      *nameBegin = ++pos_;
+      if (!Quoted(nullptr, escaped, "value name without closing quote")) return false;
+      *nameEnd = pos_ - 1;
+    }
+    SkipBlanks();
+    if (AtEnd() || Peek() != '=') return Fail("= expected after the value name");
+    ++pos_;
+    SkipBlanks();
+    *dataBegin = pos_;
+    return Data(type, nullptr);
+  }
+
+  std::string_view text_;
+  std::string_view root_;
+  RegistryParseError* error_;
+  size_t line_ = 1;
+  size_t pos_ = 0;
+  size_t lineBegin_ = 0;
+  size_t contentEnd_ = 0;
+  size_t lineEnd_ = 0;
+};
+
+}  // namespace
+
+std::string FormatRegistryValueLine(std::string_view name, DWORD type, std::string_view data) {
+  std::string line;
+  line.reserve(name.size() + 16 + 3 * data.size());
+  if (name.empty()) {
+    line += '@';
+  } else {
+    line += '"';
+    AppendEscaped(&line, name);
+    line += '"';
+  }
+  line += '=';
+  if (IsPlainText(type, data)) {
+    line += '"';
+    AppendEscaped(&line, data.substr(0, data.size() - 1));
+    line += '"';
+    return line;
+  }
+  if (type == REG_DWORD && data.size() == 4) {
+    unsigned long number = 0;
+    for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(data[i]);
+    line += "dword:";
+    AppendHex(&line, number, 8);
+    return line;
+  }
+  line += "hex(";
+  AppendHex(&line, type, 1);
+  line += "):";
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (i > 0) line += ',';
+    AppendHex(&line, static_cast<unsigned char>(data[i]), 2);
+  }
+  return line;
+}
+
+bool IsValidRegistryValueName(std::string_view name) {
+  return name.find_first_of("\r\n") == std::string_view::npos;
+}
+
+bool IsValidRegistryKeyPath(std::string_view path) {
+  if (path.empty()) return true;
+  if (!IsValidRegistryValueName(path)) return false;
+  return path.front() != '\\' && path.back() != '\\' && path.find("\\\\") == std::string_view::npos;
+}
+
+RegistryFile::RegistryFile(std::string rootName)
+    : root_(std::move(rootName)), text_(std::string(kHeader) + "\r\n\r\n") {}
+
+bool RegistryFile::Parse(std::string text, RegistryParseError* error) {
+  std::vector<Block> blocks;
+  std::vector<Value> values;
+  Scanner scan(text, root_, error);
+
+  scan.StartLine(0);
+  if (scan.TrimmedEnd() != kHeader.size() || text.compare(0, kHeader.size(), kHeader) != 0)
+    return scan.Fail("the file does not start with the line REGEDIT4");
+  while (scan.lineEnd_ < text.size()) {
+    ++scan.line_;
+    scan.StartLine(scan.lineEnd_);
+    scan.SkipBlanks();
+    if (scan.AtEnd() || scan.Peek() == ';') continue;
+    if (scan.Peek() == '[') {
+      Block block{scan.lineBegin_, scan.contentEnd_, scan.lineEnd_, 0, 0, values.size(), 0};
+      if (!scan.Header(&block.pathBegin, &block.pathEnd)) return false;
+      blocks.push_back(block);
+      continue;
+    }
+    if (scan.Peek() == '"' || scan.Peek() == '@') {
+      if (blocks.empty()) return scan.Fail("value line before the first key header");
+      Value value{scan.lineBegin_, 0, 0, 0, 0, 0, REG_NONE, false};
+      if (!scan.ValueLine(&value.nameBegin, &value.nameEnd, &value.nameEscaped, &value.dataBegin,
+                          &value.type))
+        return false;
+      value.contentEnd = scan.contentEnd_;
+      value.lineEnd = scan.lineEnd_;
+      values.push_back(value);
+      ++blocks.back().valueCount;
+      continue;
+    }
+    return scan.Fail("not a key header, value, comment or blank line");
+  }
+
+  text_ = std::move(text);
+  blocks_ = std::move(blocks);
+  values_ = std::move(values);
+  return true;
+}
+
+std::string_view RegistryFile::BlockPath(const Block& block) const {
+  return std::string_view(text_).substr(block.pathBegin, block.pathEnd - block.pathBegin);
+}
+
+std::string RegistryFile::ValueName(const Value& value) const {
+  if (!value.nameEscaped) return text_.substr(value.nameBegin, value.nameEnd - value.nameBegin);
+  std::string name;
+  Scanner scan(text_, root_, nullptr);
+  scan.StartLine(value.lineBegin);
+  scan.pos_ = value.nameBegin;
+  scan.Quoted(&name, nullptr, "");
+  return name;
+}
+
+bool RegistryFile::ValueNameEquals(const Value& value, std::string_view name) const {
+  if (value.nameEscaped) return EqualsIgnoreCase(ValueName(value), name);
+  return EqualsIgnoreCase(
+      std::string_view(text_).substr(value.nameBegin, value.nameEnd - value.nameBegin), name);
+}
+
+bool RegistryFile::KeyExists(std::string_view path, std::string* storedPath) const {
+  if (path.empty()) {
+    if (storedPath != nullptr) storedPath->clear();
+    return true;
+  }
+  const Block* below = nullptr;
+  for (const Block& block : blocks_) {
+    const std::string_view blockPath = BlockPath(block);
+    if (!IsAtOrBelow(blockPath, path)) continue;
+    if (blockPath.size() == path.size()) {
+      if (storedPath != nullptr) *storedPath = blockPath;
+      return true;
+    }
+    if (below == nullptr) below = &block;
+  }
+  if (below == nullptr) return false;
+  if (storedPath != nullptr) *storedPath = BlockPath(*below).substr(0, path.size());
+  return true;
+}
+
+const RegistryFile::Value* RegistryFile::FindLastValue(std::string_view path,
+                                                       std::string_view name) const {
+  const Value* found = nullptr;
+  for (const Block& block : blocks_) {
+    if (!EqualsIgnoreCase(BlockPath(block), path)) continue;
+    for (size_t i = block.firstValue; i < block.firstValue + block.valueCount; ++i) {
+      if (ValueNameEquals(values_[i], name)) found = &values_[i];
+    }
+  }
+  return found;
+}
+
+bool RegistryFile::FindValue(std::string_view path, std::string_view name, DWORD* type,
+                             std::string* data) const {
+  const Value* value = FindLastValue(path, name);
+  if (value == nullptr) return false;
+  if (type != nullptr) *type = value->type;
+  if (data != nullptr) {
+    data->clear();
+    Scanner scan(text_, root_, nullptr);
+    scan.StartLine(value->lineBegin);
+    scan.pos_ = value->dataBegin;
+    DWORD ignored;
+    scan.Data(&ignored, data);
+  }
+  return true;
+}
+
+size_t RegistryFile::BlockInsertionPoint(std::string_view path) const {
+  for (const Block& block : blocks_) {
+    if (CompareKeyPaths(BlockPath(block), path) > 0) return block.headerBegin;
+  }
+  return text_.size();
+}
+
+std::string RegistryFile::BlockText(std::string_view storedPath, std::string_view valueLine) const {
+  std::string text;
+  text.reserve(root_.size() + storedPath.size() + valueLine.size() + 10);
+  text += '[';
+  text += root_;
+  if (!storedPath.empty()) {
+    text += '\\';
+    text += storedPath;
+  }
+  text += ']';
+  text += kLineEnd;
+  if (!valueLine.empty()) {
+    text += valueLine;
+    text += kLineEnd;
+  }
+  text += kLineEnd;
+  return text;
+}
+
+bool RegistryFile::Apply(const std::vector<Splice>& splices) {
+  size_t size = text_.size();
+  for (const Splice& splice : splices) size += splice.text.size();
+  std::string edited;
+  edited.reserve(size);
+  size_t copied = 0;
+  for (const Splice& splice : splices) {
+    edited.append(text_, copied, splice.begin - copied);
+    edited += splice.text;
+    copied = splice.end;
+  }
+  edited.append(text_, copied, std::string::npos);
+  // Re-reading the result keeps the offsets right and guarantees that an edit
+  // never produces a file that this parser would refuse.
+  RegistryParseError ignored;
+  return Parse(std::move(edited), &ignored);
+}
+
+bool RegistryFile::CreateKey(std::string_view path, bool* created, std::string* storedPath) {
+  *created = false;
+  if (!IsValidRegistryKeyPath(path)) return false;
+  if (KeyExists(path, storedPath)) return true;
+
+  // The levels are missing from some depth on; each missing level's block
+  // goes before the first block sorting after it. Deeper levels sort later,
+  // so these offsets never decrease.
+  std::string stored;
+  std::vector<Splice> splices;
+  for (size_t begin = 0; begin < path.size();) {
+    const size_t end = std::min(path.find('\\', begin), path.size());
+    if (!splices.empty() || !KeyExists(path.substr(0, end), &stored)) {
+      if (!stored.empty()) stored += '\\';
+      stored += path.substr(begin, end - begin);
+      const size_t at = BlockInsertionPoint(stored);
+      std::string text = BlockText(stored, {});
+      if (at == text_.size() && text_.back() != '\n') text.insert(0, kLineEnd);
+      splices.push_back({at, at, std::move(text)});
+    }
+    begin = end + 1;
+  }
+  if (!Apply(splices)) return false;
+  *created = true;
+  if (storedPath != nullptr) *storedPath = std::move(stored);
+  return true;
+}
+
+bool RegistryFile::SetValue(std::string_view path, std::string_view name, DWORD type,
+                            std::string_view data) {
+  if (!IsValidRegistryKeyPath(path) || !IsValidRegistryValueName(name)) return false;
+  std::string stored;
+  if (!KeyExists(path, &stored)) return false;
+  const std::string line = FormatRegistryValueLine(name, type, data);
+
+  if (const Value* value = FindLastValue(path, name)) {
+    // The value keeps the name as it was first written.
+    std::string text = FormatRegistryValueLine(ValueName(*value), type, data);
+    if (value->contentEnd == value->lineEnd) text += kLineEnd;
+    return Apply({{value->lineBegin, value->contentEnd, std::move(text)}});
+  }
+  for (const Block& block : blocks_) {
+    if (!EqualsIgnoreCase(BlockPath(block), path)) continue;
+    size_t at = block.headerEnd;
+    bool hasLineEnd = block.headerContentEnd != block.headerEnd;
+    if (block.valueCount > 0) {
+      const Value& last = values_[block.firstValue + block.valueCount - 1];
+      at = last.lineEnd;
+      hasLineEnd = last.contentEnd != last.lineEnd;
+    }
+    std::string text = hasLineEnd ? std::string() : std::string(kLineEnd);
+    text += line;
+    text += kLineEnd;
+    return Apply({{at, at, std::move(text)}});
+  }
+  const size_t at = BlockInsertionPoint(stored);
+  std::string text = BlockText(stored, line);
+  if (at == text_.size() && text_.back() != '\n') text.insert(0, kLineEnd);
+  return Apply({{at, at, std::move(text)}});
+}
+
+}  // namespace saverset::host
