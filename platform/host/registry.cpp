@@ -1,1 +1,304 @@
-// placeholder
+// Host registry: RegOpenKeyExA, RegCreateKeyExA, RegSetValueExA,
+// RegQueryValueExA and RegCloseKey over one REGEDIT4 file per root key in the
+// machine folder, registry/HKEY_CURRENT_USER.reg and
+// registry/HKEY_LOCAL_MACHINE.reg (see registry_file.h for the format).
+//
+// - Every call reads the file again, since other processes change it; a
+//   missing file is an empty registry. Changes go through UpdateFile: locked,
+//   re-read, edited and replaced atomically. A file that does not read as
+//   REGEDIT4 is never written: every call on its root fails with ERROR_BADDB
+//   and names the file and the line at fault in one line on standard error.
+// - An opened key is a record (root, key path in stored case, access mask)
+//   in a table of live handles; the HKEY is a number that is never given out
+//   twice, so a closed or made-up handle gives ERROR_INVALID_HANDLE instead of
+//   reaching another key. Predefined roots have full access.
+// - Creating a missing key needs KEY_CREATE_SUB_KEY on the parent, setting a
+//   value KEY_SET_VALUE, querying KEY_QUERY_VALUE, as on Windows.
+// - In a sub-key argument, a leading '\', an empty level between two '\' and
+//   a CR or LF in a name give ERROR_BAD_PATHNAME; one trailing '\' is ignored.
+// - A key that vanished from the file after it was opened (someone edited
+//   the file) gives ERROR_KEY_DELETED to set, query and create below it.
+// Not emulated: HKEY_CLASSES_ROOT and HKEY_USERS (ERROR_INVALID_HANDLE; on
+// Windows they are views over the other roots), deleting keys and values,
+// enumeration, classes, security, volatile keys, links, notifications and
+// last-write times.
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/host/host_backend.h"
+#include "platform/host/host_testing.h"
+#include "platform/host/registry_file.h"
+
+namespace {
+
+namespace host = saverset::host;
+
+constexpr LONG kErrorKeyDeleted = 1018;  // ERROR_KEY_DELETED
+
+struct RootKey {
+  ULONG_PTR handle;
+  const char* name;
+};
+constexpr RootKey kRootKeys[] = {
+    {0x80000001u, "HKEY_CURRENT_USER"},
+    {0x80000002u, "HKEY_LOCAL_MACHINE"},
+};
+constexpr ULONG_PTR kPredefinedHandles[] = {0x80000000u, 0x80000001u, 0x80000002u, 0x80000003u};
+
+bool IsPredefined(HKEY key) {
+  for (ULONG_PTR handle : kPredefinedHandles) {
+    if (reinterpret_cast<ULONG_PTR>(key) == handle) return true;
+  }
+  return false;
+}
+
+struct OpenKey {
+  const RootKey* root;
+  std::string path;  // below the root, in stored case; "" for the root itself
+  REGSAM access;
+};
+
+class HandleTable {
+ public:
+  HKEY Add(OpenKey key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Handles count up in steps of 4, as Windows handles do, and skip the
+    // range of the predefined roots.
+    do next_ += 4;
+    while (next_ >= 0x80000000u && next_ < 0x80000100u);
+    keys_.emplace(next_, std::move(key));
+    return reinterpret_cast<HKEY>(next_);
+  }
+
+  bool Find(HKEY handle, OpenKey* key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = keys_.find(reinterpret_cast<ULONG_PTR>(handle));
+    if (found == keys_.end()) return false;
+    *key = found->second;
+    return true;
+  }
+
+  bool Remove(HKEY handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keys_.erase(reinterpret_cast<ULONG_PTR>(handle)) == 1;
+  }
+
+  int Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(keys_.size());
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<ULONG_PTR, OpenKey> keys_;
+  ULONG_PTR next_ = 0x1000;
+};
+
+// Never destroyed, so that keys closed during exit still find their table.
+HandleTable& Handles() {
+  static HandleTable* table = new HandleTable;
+  return *table;
+}
+
+LONG Resolve(HKEY handle, OpenKey* key) {
+  for (const RootKey& root : kRootKeys) {
+    if (reinterpret_cast<ULONG_PTR>(handle) == root.handle) {
+      *key = OpenKey{&root, std::string(), KEY_ALL_ACCESS};
+      return ERROR_SUCCESS;
+    }
+  }
+  if (IsPredefined(handle) || !Handles().Find(handle, key)) return ERROR_INVALID_HANDLE;
+  return ERROR_SUCCESS;
+}
+
+// The path of `subKey` below the key at `parentPath`.
+LONG JoinSubKey(const std::string& parentPath, LPCSTR subKey, std::string* path) {
+  std::string_view sub = subKey == nullptr ? std::string_view() : std::string_view(subKey);
+  if (!sub.empty() && sub.front() == '\\') return ERROR_BAD_PATHNAME;
+  if (!sub.empty() && sub.back() == '\\') sub.remove_suffix(1);
+  if (!host::IsValidRegistryKeyPath(sub)) return ERROR_BAD_PATHNAME;
+  *path = parentPath;
+  if (!path->empty() && !sub.empty()) *path += '\\';
+  *path += sub;
+  return ERROR_SUCCESS;
+}
+
+std::filesystem::path RegistryFilePath(const RootKey& root) {
+  return host::MachineFolder() / "registry" / (std::string(root.name) + ".reg");
+}
+
+// One line on standard error, whatever bytes the path holds.
+void ReportBadFile(const std::filesystem::path& file, const host::RegistryParseError& error) {
+  std::string line = "saverset: registry file " + file.string();
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  }
+  line += " is not REGEDIT4 at line " + std::to_string(error.line) + ": " + error.message +
+          " (left unchanged; registry calls fail with ERROR_BADDB)\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+// Reads the root's file into `*file` without creating anything.
+LONG Load(const RootKey& root, host::RegistryFile* file) {
+  const std::filesystem::path path = RegistryFilePath(root);
+  std::string text;
+  const LONG read = host::ReadWholeFile(path, &text);
+  if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (read != ERROR_SUCCESS) return read;
+  host::RegistryParseError error;
+  if (file->Parse(std::move(text), &error)) return ERROR_SUCCESS;
+  ReportBadFile(path, error);
+  return ERROR_BADDB;
+}
+
+// A change of the root's file: `change` edits the registry and tells whether
+// it changed anything; the file is written only then.
+using RegistryChange = std::function<LONG(host::RegistryFile* file, bool* changed)>;
+
+LONG Change(const RootKey& root, const RegistryChange& change) {
+  if (!host::EnsureMachineFolder()) return ERROR_WRITE_FAULT;
+  const std::filesystem::path path = RegistryFilePath(root);
+  bool bad = false;
+  host::RegistryParseError error;
+  const host::FileEdit edit = [&](std::string_view current, bool exists, std::string* edited,
+                                  bool* unchanged) -> LONG {
+    host::RegistryFile file(root.name);
+    if (exists && !file.Parse(std::string(current), &error)) {
+      bad = true;
+      return ERROR_BADDB;
+    }
+    bool changed = false;
+    const LONG result = change(&file, &changed);
+    if (result != ERROR_SUCCESS) return result;
+    *unchanged = !changed;
+    if (changed) *edited = file.Text();
+    return ERROR_SUCCESS;
+  };
+  const LONG result = host::UpdateFile(path, edit);
+  if (bad) ReportBadFile(path, error);
+  return result;
+}
+
+}  // namespace
+
+extern "C" LONG WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM access,
+                                     PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  OpenKey parentKey;
+  LONG status = Resolve(parent, &parentKey);
+  if (status != ERROR_SUCCESS) return status;
+  std::string path;
+  status = JoinSubKey(parentKey.path, subKey, &path);
+  if (status != ERROR_SUCCESS) return status;
+
+  host::RegistryFile file(parentKey.root->name);
+  status = Load(*parentKey.root, &file);
+  if (status != ERROR_SUCCESS) return status;
+  std::string stored;
+  if (!file.KeyExists(path, &stored)) return ERROR_FILE_NOT_FOUND;
+  *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
+  return ERROR_SUCCESS;
+}
+
+extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR, DWORD,
+                                       REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
+                                       LPDWORD disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  OpenKey parentKey;
+  LONG status = Resolve(parent, &parentKey);
+  if (status != ERROR_SUCCESS) return status;
+  std::string path;
+  status = JoinSubKey(parentKey.path, subKey, &path);
+  if (status != ERROR_SUCCESS) return status;
+
+  host::RegistryFile file(parentKey.root->name);
+  status = Load(*parentKey.root, &file);
+  if (status != ERROR_SUCCESS) return status;
+  if (!file.KeyExists(parentKey.path)) return kErrorKeyDeleted;
+  std::string stored;
+  bool created = false;
+  if (!file.KeyExists(path, &stored)) {
+    if ((parentKey.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
+    // Another process may have changed the file since it was read; the
+    // change decides again under the lock.
+    status = Change(*parentKey.root, [&](host::RegistryFile* current, bool* changed) -> LONG {
+      if (!current->KeyExists(parentKey.path)) return kErrorKeyDeleted;
+      if (!current->CreateKey(path, changed, &stored)) return ERROR_BAD_PATHNAME;
+      created = *changed;
+      return ERROR_SUCCESS;
+    });
+    if (status != ERROR_SUCCESS) return status;
+  }
+  *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+extern "C" LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
+                                      const BYTE* data, DWORD size) {
+  OpenKey key;
+  LONG status = Resolve(handle, &key);
+  if (status != ERROR_SUCCESS) return status;
+  if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
+  const std::string_view name = valueName == nullptr ? std::string_view() : valueName;
+  if (!host::IsValidRegistryValueName(name)) return ERROR_INVALID_PARAMETER;
+  const std::string_view bytes =
+      size == 0 ? std::string_view() : std::string_view(reinterpret_cast<const char*>(data), size);
+
+  return Change(*key.root, [&](host::RegistryFile* file, bool* changed) -> LONG {
+    if (!file->KeyExists(key.path)) return kErrorKeyDeleted;
+    DWORD oldType;
+    std::string oldData;
+    if (file->FindValue(key.path, name, &oldType, &oldData) && oldType == type && oldData == bytes)
+      return ERROR_SUCCESS;
+    if (!file->SetValue(key.path, name, type, bytes)) return ERROR_INVALID_PARAMETER;
+    *changed = true;
+    return ERROR_SUCCESS;
+  });
+}
+
+extern "C" LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved,
+                                        LPDWORD type, LPBYTE data, LPDWORD size) {
+  OpenKey key;
+  LONG status = Resolve(handle, &key);
+  if (status != ERROR_SUCCESS) return status;
+  if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+
+  host::RegistryFile file(key.root->name);
+  status = Load(*key.root, &file);
+  if (status != ERROR_SUCCESS) return status;
+  if (!file.KeyExists(key.path)) return kErrorKeyDeleted;
+  DWORD foundType;
+  std::string bytes;
+  if (!file.FindValue(key.path, valueName == nullptr ? "" : valueName, &foundType, &bytes))
+    return ERROR_FILE_NOT_FOUND;
+  if (type != nullptr) *type = foundType;
+  const DWORD needed = static_cast<DWORD>(bytes.size());
+  if (data != nullptr) {
+    if (*size < needed) {
+      *size = needed;
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, bytes.data(), bytes.size());
+  }
+  if (size != nullptr) *size = needed;
+  return ERROR_SUCCESS;
+}
+
+extern "C" LONG WINAPI RegCloseKey(HKEY key) {
+  if (IsPredefined(key)) return ERROR_SUCCESS;
+  return Handles().Remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+int HostOpenKeyCount() {
+  return Handles().Count();
+}
