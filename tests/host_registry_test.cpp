@@ -171,9 +171,6 @@ TEST_F(Registry, KeepsTheErrorContract) {
        ERROR_ACCESS_DENIED},
       {"query without KEY_QUERY_VALUE",
        RegQueryValueExA(writeOnly, "v", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED},
-      {"create without KEY_CREATE_SUB_KEY",
-       RegCreateKeyExA(readOnly, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &out, nullptr),
-       ERROR_ACCESS_DENIED},
       {"set null data", RegSetValueExA(writeOnly, "v", 0, REG_SZ, nullptr, 2),
        ERROR_INVALID_PARAMETER},
       {"set line end in name", RegSetValueExA(writeOnly, "v\r\n", 0, REG_SZ, one, 2),
@@ -228,6 +225,17 @@ TEST_F(Registry, AddressesKeysBySubKeyPaths) {
   }
   EXPECT_EQ(HostOpenKeyCount(), 2);
   EXPECT_EQ(Read(kUserFile), file);
+
+  // The parent's mask does not limit what is opened or created below it.
+  HKEY two = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(one, "Two", 0, nullptr, 0, KEY_READ, nullptr, &two, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  EXPECT_EQ(RegCloseKey(two), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(one, "Three", 0, nullptr, 0, KEY_READ, nullptr, &two, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  EXPECT_EQ(RegCloseKey(two), ERROR_SUCCESS);
 
   // A predefined root with an empty sub-key is handed back itself.
   for (const char* subKey : std::initializer_list<const char*>{"", nullptr}) {

@@ -12,8 +12,10 @@
 //   in a table of live handles; the HKEY is a number that is never given out
 //   twice, so a closed or made-up handle gives ERROR_INVALID_HANDLE instead of
 //   reaching another key. Predefined roots have full access.
-// - Creating a missing key needs KEY_CREATE_SUB_KEY on the parent, setting a
-//   value KEY_SET_VALUE, querying KEY_QUERY_VALUE, as on Windows.
+// - Setting a value needs KEY_SET_VALUE in the handle's mask, querying
+//   KEY_QUERY_VALUE. Opening or creating below a key does not look at the
+//   parent's mask: Windows checks those against the key's security, which is
+//   not emulated.
 // - In a sub-key argument, a leading '\', an empty level between two '\' and
 //   a CR or LF in a name give ERROR_BAD_PATHNAME; one trailing '\' is ignored.
 // - A key that vanished from the file after it was opened (someone edited
@@ -224,7 +226,6 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
   std::string stored;
   bool created = false;
   if (!file.KeyExists(path, &stored)) {
-    if ((parentKey.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
     // Another process may have changed the file since it was read; the
     // change decides again under the lock.
     status = Change(*parentKey.root, [&](host::RegistryFile* current, bool* changed) -> LONG {
