@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/host/host_testing.h"
 #include "platform/platform_services.h"
@@ -317,6 +318,39 @@ TEST_F(Registry, RefusesAndKeepsAFileThatIsNotRegedit4) {
   HKEY machine = Create(HKEY_LOCAL_MACHINE, "Software");
   EXPECT_EQ(RegCloseKey(machine), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, NeedsAMachineFolder) {
+  // With no variable to name it there is no machine folder, and the current
+  // directory does not stand in for one.
+  struct Saved {
+    const char* name;
+    std::string value;
+    bool set;
+  };
+  std::vector<Saved> saved;
+  for (const char* name : {"SAVERSET_MACHINE", "XDG_DATA_HOME", "HOME"}) {
+    const char* value = getenv(name);
+    saved.push_back({name, value == nullptr ? "" : value, value != nullptr});
+    unsetenv(name);
+  }
+  const std::filesystem::path savedDirectory = std::filesystem::current_path();
+  std::filesystem::create_directories(scratch_ / "registry");
+  std::ofstream(scratch_ / "registry" / "HKEY_CURRENT_USER.reg")
+      << "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n";
+  std::filesystem::current_path(scratch_);
+
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &key), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(
+      RegCreateKeyExA(HKEY_CURRENT_USER, "B", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+      ERROR_ACCESS_DENIED);
+  EXPECT_EQ(key, nullptr);
+
+  std::filesystem::current_path(savedDirectory);
+  for (const Saved& variable : saved) {
+    if (variable.set) setenv(variable.name, variable.value.c_str(), 1);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 //   re-read, edited and replaced atomically. A file that does not read as
 //   REGEDIT4 is never written: every call on its root fails with ERROR_BADDB
 //   and names the file and the line at fault in one line on standard error.
+//   A file that cannot be read at all gives ERROR_READ_FAULT, and no
+//   machine folder at all ERROR_ACCESS_DENIED.
 // - An opened key is a record (root, key path in stored case, access mask)
 //   in a table of live handles; the HKEY is a number that is never given out
 //   twice, so a closed or made-up handle gives ERROR_INVALID_HANDLE instead of
@@ -146,6 +148,9 @@ void ReportBadFile(const std::filesystem::path& file, const host::RegistryParseE
 
 // Reads the root's file into `*file` without creating anything.
 LONG Load(const RootKey& root, host::RegistryFile* file) {
+  // Without a machine folder there is nowhere to read from; a relative path
+  // would read beside the current directory instead.
+  if (host::MachineFolder().empty()) return ERROR_ACCESS_DENIED;
   const std::filesystem::path path = RegistryFilePath(root);
   std::string text;
   const LONG read = host::ReadWholeFile(path, &text);
