@@ -6,9 +6,10 @@
 // - Every call reads the file again, since other processes change it; a
 //   missing file is an empty registry. Changes go through UpdateFile: locked,
 //   re-read, edited and replaced atomically, and only when they change
-//   something (an existing key, a value set to what it holds). A file that does not read as
-//   REGEDIT4 is never written: every call on its root fails with ERROR_BADDB
-//   and names the file and the line at fault in one line on standard error.
+//   something (not for an existing key, nor a value set to what it holds).
+//   A file that does not read as REGEDIT4 is never written: every call on
+//   its root fails with ERROR_BADDB and names the file and the line at fault
+//   in one line on standard error.
 //   A file that cannot be read at all gives ERROR_READ_FAULT, and no
 //   machine folder at all ERROR_ACCESS_DENIED.
 // - An opened key is a record (root, key path in stored case, access mask)
