@@ -227,13 +227,18 @@ TEST_F(Registry, AddressesKeysBySubKeyPaths) {
   EXPECT_EQ(HostOpenKeyCount(), 2);
   EXPECT_EQ(Read(kUserFile), file);
 
-  // The parent's mask does not limit what is opened or created below it.
+  // The parent's mask does not limit what is opened below it, but making a
+  // new key needs KEY_CREATE_SUB_KEY on the parent.
   HKEY two = nullptr;
   ASSERT_EQ(RegCreateKeyExA(one, "Two", 0, nullptr, 0, KEY_READ, nullptr, &two, &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   EXPECT_EQ(RegCloseKey(two), ERROR_SUCCESS);
-  ASSERT_EQ(RegCreateKeyExA(one, "Three", 0, nullptr, 0, KEY_READ, nullptr, &two, &disposition),
+  EXPECT_EQ(RegCreateKeyExA(one, "Three", 0, nullptr, 0, KEY_READ, nullptr, &two, &disposition),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(two, nullptr);
+  EXPECT_EQ(Read(kUserFile), file);
+  ASSERT_EQ(RegCreateKeyExA(deep, "Three", 0, nullptr, 0, KEY_READ, nullptr, &two, &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   EXPECT_EQ(RegCloseKey(two), ERROR_SUCCESS);

@@ -134,8 +134,12 @@ TEST_F(KeyPath, OpenAndCreateHandBackExactlyOneKey) {
   EXPECT_EQ(size, 2u);
   EXPECT_EQ(RegSetValueExA(opened, "v", 0, REG_SZ, one, 2), ERROR_ACCESS_DENIED);
 
-  // A key obtained earlier serves as a parent key and stays open.
-  EXPECT_EQ(WriteStringAtPath(opened, "Deeper", "w", "x"), 1);
+  // A key obtained earlier serves as a parent key and stays open; opened for
+  // reading, it lets no key be made below it.
+  EXPECT_EQ(WriteStringAtPath(opened, "Deeper", "w", "x"), 0);
+  EXPECT_EQ(CreateKeyPath(opened, "Deeper", KEY_READ), nullptr);
+  char text[4];
+  EXPECT_EQ(ReadStringAtPath(opened, "", "v", "", text, sizeof text), 1);
   EXPECT_EQ(HostOpenKeyCount(), 1);
   EXPECT_EQ(RegQueryValueExA(opened, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);

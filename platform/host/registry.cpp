@@ -17,9 +17,10 @@
 //   twice, so a closed or made-up handle gives ERROR_INVALID_HANDLE instead of
 //   reaching another key. Predefined roots have full access.
 // - Setting a value needs KEY_SET_VALUE in the handle's mask, querying
-//   KEY_QUERY_VALUE. Opening or creating below a key does not look at the
-//   parent's mask: Windows checks those against the key's security, which is
-//   not emulated.
+//   KEY_QUERY_VALUE, making a new key below another KEY_CREATE_SUB_KEY in the
+//   parent's mask. Opening a key, existing ones included through
+//   RegCreateKeyExA, does not look at the parent's mask: Windows checks that
+//   against the key's security, which is not emulated.
 // - In a sub-key argument, a leading '\', an empty level between two '\' and
 //   a CR or LF in a name give ERROR_BAD_PATHNAME; one trailing '\' is ignored.
 // - A key that vanished from the file after it was opened (someone edited
@@ -233,6 +234,9 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
   std::string stored;
   bool created = false;
   if (!file.KeyExists(path, &stored)) {
+    // Making a key below another needs the right to do so on the parent's
+    // handle, as on Windows; opening an existing one does not.
+    if ((parentKey.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
     // Another process may have changed the file since it was read; the
     // change decides again under the lock.
     status = Change(*parentKey.root, [&](host::RegistryFile* current, bool* changed) -> LONG {
