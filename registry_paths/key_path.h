@@ -11,6 +11,11 @@
 
 #include "platform/platform_services.h"
 
+// C linkage, like the platform's own API, so that C programs can call it too.
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 // Opens the key at `keyPath` below `parent`, every level with `access`; finds
 // existing keys only. Returns the open key, which the caller closes with
 // RegCloseKey, or NULL.
@@ -47,5 +52,9 @@ DWORD ReadDwordAtPath(HKEY parent, LPCSTR keyPath, LPCSTR valueName, DWORD defau
 // Writes `number` as a REG_DWORD value, each level opened with KEY_WRITE; a
 // missing key is not created. Returns 1 when written, 0 otherwise.
 int WriteDwordAtPath(HKEY parent, LPCSTR keyPath, LPCSTR valueName, DWORD number);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif  // SAVERSET_REGISTRY_PATHS_KEY_PATH_H
