@@ -44,4 +44,4 @@ target_link_options(saverset PRIVATE
 # user gets.
 add_executable(saverset_launch ${PROJECT_SOURCE_DIR}/tests/conformance/launcher.cpp)
 target_link_libraries(saverset_launch PRIVATE user32 kernel32)
-target_link_options(saverset_launch PRIVATE ${SAVERSET_WINDOWS_LINK_OPTIONS} -mconsole)
+target_link_options(saverset_launch PRIVATE ${SAVERSET_WINDOWS_LINK_OPTIONS} -mconsole -s)

@@ -8,8 +8,12 @@
 // the full command line handed to CreateProcessA, with PROGRAM as the
 // application name; so leading blanks, quotes, tabs and bytes above 127 reach
 // the program as written. While the program runs, a hidden top-level window
-// collects the WM_SETTINGCHANGE broadcasts. Printed on standard output, one
-// item per line:
+// collects the WM_SETTINGCHANGE broadcasts, and every visible top-level
+// window of the program is reported as it appears, with its visible controls.
+// Printed on standard output, one item per line:
+//   window No command line       a window of the program and its title
+//   control Static Screen Saver Installation   its controls: class, text
+//   control Button OK
 //   exit 0xFFFFFFFF              the program's 32-bit exit code, in hex
 //   broadcast WM_SETTINGCHANGE 17  one line per broadcast received, in order
 //   live ScreenSaveActive=1      the live settings afterwards (SPI_GET...)
@@ -18,12 +22,15 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
 std::vector<UINT> g_broadcasts;
+DWORD g_programId = 0;
+std::set<HWND> g_reportedWindows;
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_SETTINGCHANGE) {
@@ -53,6 +60,31 @@ bool ReadWholeFile(const char* name, std::string& bytes) {
   bool ok = ferror(file) == 0;
   fclose(file);
   return ok;
+}
+
+std::string WindowText(HWND window) {
+  char text[1024] = "";
+  GetWindowTextA(window, text, sizeof(text));
+  return text;
+}
+
+BOOL CALLBACK ReportControl(HWND control, LPARAM) {
+  if (!IsWindowVisible(control)) return TRUE;
+  char className[256] = "";
+  GetClassNameA(control, className, sizeof(className));
+  printf("control %s %s\n", className, WindowText(control).c_str());
+  return TRUE;
+}
+
+BOOL CALLBACK ReportProgramWindow(HWND window, LPARAM) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  if (processId != g_programId || !IsWindowVisible(window)) return TRUE;
+  if (!g_reportedWindows.insert(window).second) return TRUE;
+  printf("window %s\n", WindowText(window).c_str());
+  EnumChildWindows(window, ReportControl, 0);
+  fflush(stdout);
+  return TRUE;
 }
 
 void PumpMessages() {
@@ -98,12 +130,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   CloseHandle(process.hThread);
+  g_programId = process.dwProcessId;
 
   // Broadcasts are sent, not posted: they arrive only while this thread
   // dispatches messages, so wait for the program and for messages together.
+  // The program's windows are looked for every 50 ms.
   for (;;) {
-    DWORD woken = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+    DWORD woken = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 50, QS_ALLINPUT);
     PumpMessages();
+    EnumWindows(ReportProgramWindow, 0);
     if (woken == WAIT_OBJECT_0) break;
     if (woken == WAIT_FAILED) {
       fprintf(stderr, "saverset_launch: wait failed (error %lu)\n", GetLastError());
