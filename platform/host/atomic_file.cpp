@@ -23,12 +23,22 @@ namespace {
 
 int SystemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
+bool IsLink(const std::filesystem::path& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 // The folder of a file, held open: its lock serializes edits, and it is
-// flushed after a rename so that the new name is durable.
+// flushed after a rename so that the new name is durable. A symbolic link in
+// its place is not followed (the machine folder's layout holds none), so a
+// planted link cannot lead a change out of the machine folder.
 class FolderHandle {
  public:
   explicit FolderHandle(const std::filesystem::path& folder)
-      : fd_(FileCalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)) {}
+      : fd_(FileCalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)),
+        error_(fd_ < 0
+                   ? (errno == ELOOP || IsLink(folder) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND)
+                   : ERROR_SUCCESS) {}
   ~FolderHandle() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -36,6 +46,9 @@ class FolderHandle {
   FolderHandle& operator=(const FolderHandle&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
+  // Why the folder could not be opened: ERROR_ACCESS_DENIED for a symbolic
+  // link, ERROR_PATH_NOT_FOUND otherwise.
+  LONG Error() const { return error_; }
   int Fd() const { return fd_; }
 
   bool Lock() {
@@ -47,6 +60,7 @@ class FolderHandle {
 
  private:
   int fd_;
+  LONG error_;
 };
 
 class FileDescriptor {
@@ -73,36 +87,32 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
-// The hidden names beside a file that a change uses: ".<name>.saverset-new"
-// for the new content the instant before it is renamed over the old (for its
-// whole life where O_TMPFILE is not available), ".<name>.saverset-old" for the
-// old content until the new is durable. Writers of one folder hold its lock,
-// so one fixed name per file is enough, and a leftover of a crashed writer is
-// simply replaced.
-std::filesystem::path SiblingName(const std::filesystem::path& file, const char* suffix) {
+// The hidden name beside a file that a change uses for the new content the
+// instant before it is renamed over the old (for its whole life where
+// O_TMPFILE is not available): ".<name>.saverset-new". Writers of one folder
+// hold its lock, so one fixed name per file is enough, and a leftover of a
+// crashed writer is simply replaced.
+std::filesystem::path TemporaryName(const std::filesystem::path& file) {
   std::filesystem::path name = file;
-  name.replace_filename("." + file.filename().string() + suffix);
+  name.replace_filename("." + file.filename().string() + ".saverset-new");
   return name;
 }
 
-LONG ReplaceInFolder(const FolderHandle& folder, const std::filesystem::path& file,
-                     std::string_view content) {
-  mode_t mode = 0644;
-  struct stat old;
-  if (::stat(file.c_str(), &old) == 0) mode = old.st_mode & 07777;
-
-  const std::filesystem::path temporary = SiblingName(file, ".saverset-new");
+// Writes `content` to a new file in the folder of `file` and renames it over
+// `file`. The new file is flushed before the rename unless `flush` is false.
+// On failure `file` is as it was and the new file is gone.
+LONG WriteAndRename(const std::filesystem::path& file, std::string_view content, mode_t mode,
+                    bool flush) {
+  const std::filesystem::path temporary = TemporaryName(file);
   ::unlink(temporary.c_str());
 
-  bool named = false;
   FileDescriptor out(
       FileCalls().open(file.parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (out.Fd() < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     FileDescriptor fallback(FileCalls().open(
         temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, mode));
     if (fallback.Fd() < 0) return ERROR_WRITE_FAULT;
-    named = true;
-    if (!WriteAll(fallback.Fd(), content) || FileCalls().fsync(fallback.Fd()) != 0) {
+    if (!WriteAll(fallback.Fd(), content) || (FileCalls().fsync(fallback.Fd()) != 0 && flush)) {
       ::unlink(temporary.c_str());
       return ERROR_WRITE_FAULT;
     }
@@ -111,34 +121,45 @@ LONG ReplaceInFolder(const FolderHandle& folder, const std::filesystem::path& fi
     // The umask applies to O_TMPFILE as to any new file; an existing file's
     // mode is kept.
     ::fchmod(out.Fd(), mode);
-    if (!WriteAll(out.Fd(), content) || FileCalls().fsync(out.Fd()) != 0) return ERROR_WRITE_FAULT;
+    if (!WriteAll(out.Fd(), content) || (FileCalls().fsync(out.Fd()) != 0 && flush))
+      return ERROR_WRITE_FAULT;
+    // From here to the rename, two system calls later, the new file has a
+    // name: the only moment a crash can leave it behind (the next write of
+    // the file removes it).
     const std::string self = "/proc/self/fd/" + std::to_string(out.Fd());
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
       return ERROR_WRITE_FAULT;
-    named = true;
   }
-
-  // The old file keeps a second name until the new one is durable, so that a
-  // failure to flush the folder can still put it back.
-  const std::filesystem::path previous = SiblingName(file, ".saverset-old");
-  ::unlink(previous.c_str());
-  const bool kept = ::link(file.c_str(), previous.c_str()) == 0;
-
   if (FileCalls().rename(temporary.c_str(), file.c_str()) != 0) {
-    if (named) ::unlink(temporary.c_str());
-    if (kept) ::unlink(previous.c_str());
+    ::unlink(temporary.c_str());
     return ERROR_WRITE_FAULT;
   }
-  if (FileCalls().fsync(folder.Fd()) != 0) {
-    if (kept) {
-      ::rename(previous.c_str(), file.c_str());
-    } else {
-      ::unlink(file.c_str());
-    }
-    return ERROR_WRITE_FAULT;
-  }
-  if (kept) ::unlink(previous.c_str());
   return ERROR_SUCCESS;
+}
+
+// Replaces `file` by `content`; `previous` is its current content, or null
+// when it does not exist.
+LONG ReplaceInFolder(const FolderHandle& folder, const std::filesystem::path& file,
+                     std::string_view content, const std::string* previous) {
+  mode_t mode = 0644;
+  struct stat old;
+  if (::lstat(file.c_str(), &old) == 0) mode = old.st_mode & 07777;
+
+  const LONG written = WriteAndRename(file, content, mode, true);
+  if (written != ERROR_SUCCESS) return written;
+  if (FileCalls().fsync(folder.Fd()) == 0) return ERROR_SUCCESS;
+  // The new name may not be durable, and the call reports failure, so the
+  // old content is put back from memory. It is not kept under a second name
+  // meanwhile: a crash would leave that name behind. Flushing the restored
+  // file is attempted but not required: the disk has just failed, and what
+  // counts now is that the file reads as before.
+  if (previous != nullptr) {
+    WriteAndRename(file, *previous, mode, false);
+  } else {
+    ::unlink(file.c_str());
+  }
+  FileCalls().fsync(folder.Fd());
+  return ERROR_WRITE_FAULT;
 }
 
 }  // namespace
@@ -150,8 +171,16 @@ FileSystemCalls& FileCalls() {
 
 LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
   content->clear();
-  FileDescriptor in(FileCalls().open(file.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (in.Fd() < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_READ_FAULT;
+  // Neither the file nor its folder may be a symbolic link: what the machine
+  // folder holds is read, never what a link points at. O_NONBLOCK: a FIFO
+  // planted in place of a file must not hang the caller.
+  if (IsLink(file.parent_path())) return ERROR_ACCESS_DENIED;
+  FileDescriptor in(
+      FileCalls().open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  if (in.Fd() < 0) {
+    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
+    return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT;
+  }
   struct stat info;
   if (::fstat(in.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_READ_FAULT;
   content->resize(static_cast<size_t>(info.st_size));
@@ -172,14 +201,15 @@ LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
 }
 
 LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view content) {
-  FolderHandle folder(file.parent_path());
-  if (!folder.IsOpen()) return ERROR_PATH_NOT_FOUND;
-  return ReplaceInFolder(folder, file, content);
+  return UpdateFile(file, [content](std::string_view, bool, std::string* edited, bool*) {
+    *edited = content;
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
   FolderHandle folder(file.parent_path());
-  if (!folder.IsOpen()) return ERROR_PATH_NOT_FOUND;
+  if (!folder.IsOpen()) return folder.Error();
   if (!folder.Lock()) return ERROR_WRITE_FAULT;
 
   std::string current;
@@ -190,16 +220,18 @@ LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
   bool unchanged = false;
   const LONG result = edit(current, read == ERROR_SUCCESS, &edited, &unchanged);
   if (result != ERROR_SUCCESS || unchanged) return result;
-  return ReplaceInFolder(folder, file, edited);
+  return ReplaceInFolder(folder, file, edited, read == ERROR_SUCCESS ? &current : nullptr);
 }
 
 LONG AppendLine(const std::filesystem::path& file, std::string_view line) {
   FolderHandle folder(file.parent_path());
-  if (!folder.IsOpen()) return ERROR_PATH_NOT_FOUND;
+  if (!folder.IsOpen()) return folder.Error();
   if (!folder.Lock()) return ERROR_WRITE_FAULT;
   FileDescriptor out(FileCalls().open(
-      file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (out.Fd() < 0) return ERROR_WRITE_FAULT;
+      file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+  if (out.Fd() < 0) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+  struct stat info;
+  if (::fstat(out.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_WRITE_FAULT;
   std::string text(line);
   text += '\n';
   if (!WriteAll(out.Fd(), text) || FileCalls().fsync(out.Fd()) != 0) return ERROR_WRITE_FAULT;

@@ -60,13 +60,15 @@ struct FileSystemCalls {
 FileSystemCalls& FileCalls();
 
 // Reads a whole file. A missing file gives ERROR_FILE_NOT_FOUND and an empty
-// `content`; any other failure ERROR_READ_FAULT.
+// `content`; a file or folder that is a symbolic link ERROR_ACCESS_DENIED
+// (never followed); any other failure, a file that is not a regular file
+// included, ERROR_READ_FAULT.
 LONG ReadWholeFile(const std::filesystem::path& file, std::string* content);
 
 // Replaces `file` by `content` durably and atomically: a temporary file in the
 // same folder is written, flushed and renamed over `file`, then the folder is
 // flushed. On failure `file` stays as it was, the temporary file is removed,
-// and ERROR_WRITE_FAULT comes back.
+// and ERROR_WRITE_FAULT comes back. Serialized like UpdateFile.
 LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view content);
 
 // An edit of a file's content: given the current content (`exists` false for a
@@ -78,7 +80,8 @@ using FileEdit =
 
 // Read-modify-write of one file, serialized against every other process that
 // edits a file in the same folder (an exclusive lock on the folder itself, so
-// no lock file is ever left behind). The folder must exist.
+// no lock file is ever left behind). The folder must exist: ERROR_PATH_NOT_FOUND
+// otherwise, ERROR_ACCESS_DENIED where it or the file is a symbolic link.
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit);
 
 // Appends `line` and a line end ("\n") to a file, creating it; serialized
