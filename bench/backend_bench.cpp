@@ -64,7 +64,7 @@ class Machine {
 
  private:
   void Restore(const fs::path& relative, const std::string& content) const {
-    if (!bench::WriteFile(folder_ / relative, content)) std::abort();
+    if (!bench::WriteFile(folder_ / relative, content, true)) std::abort();
   }
 
   fs::path scratch_;
@@ -100,6 +100,18 @@ void BM_SetProfileString(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
 }
 BENCHMARK(BM_SetProfileString)->Apply(FileSizes);
+
+void BM_RegistryParse(benchmark::State& state) {
+  const std::string content = bench::RegistryContent(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    saverset::host::RegistryFile file("HKEY_CURRENT_USER");
+    saverset::host::RegistryParseError error;
+    if (!file.Parse(content, &error)) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(file.Text().data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
+}
+BENCHMARK(BM_RegistryParse)->Apply(FileSizes);
 
 void BM_RegistryParseAndSetValue(benchmark::State& state) {
   const std::string content = bench::RegistryContent(static_cast<size_t>(state.range(0)));

@@ -1,8 +1,10 @@
 // The generated machine folders of the measurements.
 #include "bench/machine_content.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <fstream>
 #include <system_error>
 
 namespace saverset::bench {
@@ -134,15 +136,28 @@ std::string RegistryContent(size_t size) {
   return content;
 }
 
-bool WriteFile(const fs::path& file, const std::string& content) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "cannot write %s\n", file.c_str());
-    return false;
+bool WriteFile(const fs::path& file, const std::string& content, bool durable) {
+  // A durable write makes a new file and renames it over the old one, so that
+  // the old file's blocks are not freed by a truncation that a later flush
+  // of the journal would still have to write.
+  const fs::path written = durable ? fs::path(file.string() + ".bench-new") : file;
+  const int fd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0;
+  for (size_t done = 0; ok && done < content.size();) {
+    const ssize_t count = ::write(fd, content.data() + done, content.size() - done);
+    ok = count > 0;
+    if (ok) done += static_cast<size_t>(count);
   }
-  return true;
+  if (ok && durable) ok = ::fsync(fd) == 0;
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (ok && durable) {
+    ok = ::rename(written.c_str(), file.c_str()) == 0;
+    const int folder = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = ok && folder >= 0 && ::fsync(folder) == 0;
+    if (folder >= 0) ::close(folder);
+  }
+  if (!ok) std::fprintf(stderr, "cannot write %s\n", file.c_str());
+  return ok;
 }
 
 bool PrepareMachineFolder(const fs::path& folder, size_t size) {

@@ -37,8 +37,11 @@ std::string RegistryContent(size_t size);
 // was there. Returns false, with a message on standard error, on failure.
 bool PrepareMachineFolder(const std::filesystem::path& folder, size_t size);
 
-// Writes `content` to `file`, replacing it; plain, not made durable.
-bool WriteFile(const std::filesystem::path& file, const std::string& content);
+// Writes `content` to `file`, replacing it. With `durable` the file is made
+// durable (a new file flushed and renamed over it, the folder flushed) before
+// this returns, so that a timed call made next does not pay for writing it
+// back.
+bool WriteFile(const std::filesystem::path& file, const std::string& content, bool durable = false);
 
 }  // namespace saverset::bench
 
