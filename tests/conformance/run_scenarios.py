@@ -736,6 +736,10 @@ def main():
     parser.add_argument("--only", help="run only the scenarios whose name matches this regular expression")
     args = parser.parse_args()
 
+    for tool in (args.program, args.launcher, args.interop_host_program):
+        if tool and not Path(tool).is_file():
+            parser.error(f"{tool} does not exist (build it first)")
+
     table = Table(TABLE, args.platform)
     results = []
     if args.platform == "host":
