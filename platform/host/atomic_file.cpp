@@ -87,15 +87,14 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
-// The hidden name beside a file that a change uses for the new content the
-// instant before it is renamed over the old (for its whole life where
-// O_TMPFILE is not available): ".<name>.saverset-new". Writers of one folder
-// hold its lock, so one fixed name per file is enough, and a leftover of a
-// crashed writer is simply replaced.
+// The hidden name that a change gives the new content the instant before it
+// is renamed over the old (for its whole life where O_TMPFILE is not
+// available). Writers of one folder hold its lock, so one fixed name per
+// folder is enough, and a leftover of a crashed writer is simply replaced.
+// It is not derived from the file's name: a name near the file system's
+// limit of 255 bytes would leave no room for a prefix or suffix.
 std::filesystem::path TemporaryName(const std::filesystem::path& file) {
-  std::filesystem::path name = file;
-  name.replace_filename("." + file.filename().string() + ".saverset-new");
-  return name;
+  return file.parent_path() / ".saverset-new";
 }
 
 // Writes `content` to a new file in the folder of `file` and renames it over
