@@ -324,6 +324,78 @@ TEST(RegistryFile, CreatesKeysInOrder) {
   }
 }
 
+// An edit moves the file's index along rather than reading the whole text
+// again, so after each edit of a sequence the file must answer as its text
+// read afresh does, and make the same next edit.
+TEST(RegistryFile, EditedFileAnswersAsItsTextReadAgain) {
+  struct Step {
+    const char* path;
+    const char* name;  // null: create the key
+    std::string text;
+  };
+  const Step steps[] = {
+      {"Software\\Vendor\\Sub\\Deep", nullptr, ""},
+      {"software\\vendor", "NAME", "short"},
+      {"Control Panel\\Desktop", nullptr, ""},
+      {"Control Panel\\Desktop", "New", "a value"},
+      {"AAA", nullptr, ""},
+      {"", "root", "r"},
+      {"zzz\\y", nullptr, ""},
+      {"zzz\\y", "a", std::string(300, 'x')},
+      {"Software\\Vendor", "Blob", "now text"},
+      {"Software\\Vendor\\Sub", "v", "1"},
+      {"A\\B", nullptr, ""},
+      {"A", "", "d"},
+  };
+  const char* const paths[] = {"",
+                               "A",
+                               "A\\B",
+                               "AAA",
+                               "Control Panel",
+                               "Control Panel\\Desktop",
+                               "Software",
+                               "Software\\Vendor",
+                               "Software\\Vendor\\Sub",
+                               "Software\\Vendor\\Sub\\Deep",
+                               "zzz",
+                               "zzz\\y",
+                               "missing"};
+  const char* const names[] = {"", "Name", "New", "root", "a", "Blob", "v", "Count", "Extra"};
+  for (const std::string& start : {kForeign, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]"s}) {
+    SCOPED_TRACE(start);
+    RegistryFile file = Parsed(start);
+    for (const Step& step : steps) {
+      SCOPED_TRACE(std::string(step.path) + " " + (step.name ? step.name : "(create)"));
+      RegistryFile again = Parsed(file.Text());
+      bool created;
+      for (RegistryFile* edited : {&file, &again}) {
+        if (step.name == nullptr) {
+          ASSERT_TRUE(edited->CreateKey(step.path, &created));
+        } else {
+          ASSERT_TRUE(edited->SetValue(step.path, step.name, REG_SZ, step.text + '\0'));
+        }
+      }
+      ASSERT_EQ(file.Text(), again.Text());
+      const RegistryFile fresh = Parsed(file.Text());
+      for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        std::string stored, freshStored;
+        ASSERT_EQ(file.KeyExists(path, &stored), fresh.KeyExists(path, &freshStored));
+        EXPECT_EQ(stored, freshStored);
+        for (const char* name : names) {
+          DWORD type = 0, freshType = 0;
+          std::string data, freshData;
+          ASSERT_EQ(file.FindValue(path, name, &type, &data),
+                    fresh.FindValue(path, name, &freshType, &freshData))
+              << name;
+          EXPECT_EQ(type, freshType) << name;
+          EXPECT_EQ(data, freshData) << name;
+        }
+      }
+    }
+  }
+}
+
 TEST(RegistryFile, CreatingAnExistingKeyChangesNothing) {
   const std::string text = "REGEDIT4\n[HKEY_CURRENT_USER\\A\\B]\n";
   RegistryFile file = Parsed(text);

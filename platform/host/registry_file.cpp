@@ -238,7 +238,11 @@ class Scanner {
     if (end - pos_ < 2 || text_[end - 1] != ']') return Fail("key header without closing ]");
     const std::string_view inside = text_.substr(pos_ + 1, end - pos_ - 2);
     if (!inside.empty() && inside[0] == '-') return Fail("key deletion ([-...]) is not supported");
-    if (inside.size() < root_.size() || !EqualsIgnoreCase(inside.substr(0, root_.size()), root_) ||
+    // Most headers spell the root as the file's root name does; only the
+    // others need the comparison without case.
+    if (inside.size() < root_.size() ||
+        (inside.compare(0, root_.size(), root_) != 0 &&
+         !EqualsIgnoreCase(inside.substr(0, root_.size()), root_)) ||
         (inside.size() > root_.size() && inside[root_.size()] != '\\'))
       return Fail("key header outside the root key of this file");
     *pathBegin = *pathEnd = pos_ + 1 + inside.size();
@@ -327,9 +331,35 @@ bool IsValidRegistryKeyPath(std::string_view path) {
 RegistryFile::RegistryFile(std::string rootName)
     : root_(std::move(rootName)), text_(std::string(kHeader) + "\r\n\r\n") {}
 
+namespace {
+
+// What ReadLine found on a line.
+enum class LineKind { kNothing, kHeader, kValue, kBad };
+
+// Reads the line the scanner stands at (after StartLine): blank and comment
+// lines, key headers (their path offsets into `*pathBegin`, `*pathEnd`) and
+// value lines, which may run on over continuation lines.
+LineKind ReadLine(Scanner* scan, size_t* pathBegin, size_t* pathEnd) {
+  scan->SkipBlanks();
+  if (scan->AtEnd() || scan->Peek() == ';') return LineKind::kNothing;
+  if (scan->Peek() == '[') {
+    return scan->Header(pathBegin, pathEnd) ? LineKind::kHeader : LineKind::kBad;
+  }
+  if (scan->Peek() == '"' || scan->Peek() == '@') {
+    size_t nameBegin, nameEnd, dataBegin;
+    bool escaped = false;
+    DWORD type;
+    return scan->ValueLine(&nameBegin, &nameEnd, &escaped, &dataBegin, &type) ? LineKind::kValue
+                                                                              : LineKind::kBad;
+  }
+  scan->Fail("not a key header, value, comment or blank line");
+  return LineKind::kBad;
+}
+
+}  // namespace
+
 bool RegistryFile::Parse(std::string text, RegistryParseError* error) {
   std::vector<Block> blocks;
-  std::vector<Value> values;
   Scanner scan(text, root_, error);
 
   scan.StartLine(0);
@@ -338,37 +368,50 @@ bool RegistryFile::Parse(std::string text, RegistryParseError* error) {
   while (scan.lineEnd_ < text.size()) {
     ++scan.line_;
     scan.StartLine(scan.lineEnd_);
-    scan.SkipBlanks();
-    if (scan.AtEnd() || scan.Peek() == ';') continue;
-    if (scan.Peek() == '[') {
-      Block block{scan.lineBegin_, scan.contentEnd_, scan.lineEnd_, 0, 0, values.size(), 0};
-      if (!scan.Header(&block.pathBegin, &block.pathEnd)) return false;
-      blocks.push_back(block);
-      continue;
-    }
-    if (scan.Peek() == '"' || scan.Peek() == '@') {
-      if (blocks.empty()) return scan.Fail("value line before the first key header");
-      Value value{scan.lineBegin_, 0, 0, 0, 0, 0, REG_NONE, false};
-      if (!scan.ValueLine(&value.nameBegin, &value.nameEnd, &value.nameEscaped, &value.dataBegin,
-                          &value.type))
+    Block block{scan.lineBegin_, scan.contentEnd_, scan.lineEnd_, 0, 0};
+    switch (ReadLine(&scan, &block.pathBegin, &block.pathEnd)) {
+      case LineKind::kNothing:
+        break;
+      case LineKind::kHeader:
+        blocks.push_back(block);
+        break;
+      case LineKind::kValue:
+        if (blocks.empty()) return scan.Fail("value line before the first key header");
+        break;
+      case LineKind::kBad:
         return false;
-      value.contentEnd = scan.contentEnd_;
-      value.lineEnd = scan.lineEnd_;
-      values.push_back(value);
-      ++blocks.back().valueCount;
-      continue;
     }
-    return scan.Fail("not a key header, value, comment or blank line");
   }
 
   text_ = std::move(text);
   blocks_ = std::move(blocks);
-  values_ = std::move(values);
   return true;
 }
 
 std::string_view RegistryFile::BlockPath(const Block& block) const {
   return std::string_view(text_).substr(block.pathBegin, block.pathEnd - block.pathBegin);
+}
+
+size_t RegistryFile::BlockEnd(size_t index) const {
+  return index + 1 < blocks_.size() ? blocks_[index + 1].headerBegin : text_.size();
+}
+
+template <typename Visit>
+void RegistryFile::ScanValues(size_t index, Visit visit) const {
+  const size_t end = BlockEnd(index);
+  Scanner scan(text_, root_, nullptr);
+  for (size_t at = blocks_[index].headerEnd; at < end; at = scan.lineEnd_) {
+    scan.StartLine(at);
+    scan.SkipBlanks();
+    if (scan.AtEnd() || (scan.Peek() != '"' && scan.Peek() != '@')) continue;
+    Value value{scan.lineBegin_, 0, 0, 0, 0, 0, REG_NONE, false};
+    // The whole file was read once, so the line reads again.
+    scan.ValueLine(&value.nameBegin, &value.nameEnd, &value.nameEscaped, &value.dataBegin,
+                   &value.type);
+    value.contentEnd = scan.contentEnd_;
+    value.lineEnd = scan.lineEnd_;
+    if (!visit(value)) return;
+  }
 }
 
 std::string RegistryFile::ValueName(const Value& value) const {
@@ -407,28 +450,31 @@ bool RegistryFile::KeyExists(std::string_view path, std::string* storedPath) con
   return true;
 }
 
-const RegistryFile::Value* RegistryFile::FindLastValue(std::string_view path,
-                                                       std::string_view name) const {
-  const Value* found = nullptr;
-  for (const Block& block : blocks_) {
-    if (!EqualsIgnoreCase(BlockPath(block), path)) continue;
-    for (size_t i = block.firstValue; i < block.firstValue + block.valueCount; ++i) {
-      if (ValueNameEquals(values_[i], name)) found = &values_[i];
-    }
+bool RegistryFile::FindLastValue(std::string_view path, std::string_view name, Value* found) const {
+  bool any = false;
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    if (!EqualsIgnoreCase(BlockPath(blocks_[i]), path)) continue;
+    ScanValues(i, [&](const Value& value) {
+      if (ValueNameEquals(value, name)) {
+        *found = value;
+        any = true;
+      }
+      return true;
+    });
   }
-  return found;
+  return any;
 }
 
 bool RegistryFile::FindValue(std::string_view path, std::string_view name, DWORD* type,
                              std::string* data) const {
-  const Value* value = FindLastValue(path, name);
-  if (value == nullptr) return false;
-  if (type != nullptr) *type = value->type;
+  Value value;
+  if (!FindLastValue(path, name, &value)) return false;
+  if (type != nullptr) *type = value.type;
   if (data != nullptr) {
     data->clear();
     Scanner scan(text_, root_, nullptr);
-    scan.StartLine(value->lineBegin);
-    scan.pos_ = value->dataBegin;
+    scan.StartLine(value.lineBegin);
+    scan.pos_ = value.dataBegin;
     DWORD ignored;
     scan.Data(&ignored, data);
   }
@@ -462,21 +508,65 @@ std::string RegistryFile::BlockText(std::string_view storedPath, std::string_vie
 }
 
 bool RegistryFile::Apply(const std::vector<Splice>& splices) {
-  size_t size = text_.size();
-  for (const Splice& splice : splices) size += splice.text.size();
-  std::string edited;
-  edited.reserve(size);
-  size_t copied = 0;
-  for (const Splice& splice : splices) {
-    edited.append(text_, copied, splice.begin - copied);
-    edited += splice.text;
-    copied = splice.end;
+  // Every line a splice brings must read back, each header as this file's.
+  // The headers found go into the index at their final offsets.
+  std::vector<std::vector<Block>> added(splices.size());
+  ptrdiff_t shift = 0;
+  for (size_t i = 0; i < splices.size(); ++i) {
+    const Splice& splice = splices[i];
+    const size_t base = static_cast<size_t>(static_cast<ptrdiff_t>(splice.begin) + shift);
+    Scanner scan(splice.text, root_, nullptr);
+    for (size_t at = 0; at < splice.text.size(); at = scan.lineEnd_) {
+      scan.StartLine(at);
+      Block block{scan.lineBegin_, scan.contentEnd_, scan.lineEnd_, 0, 0};
+      const LineKind kind = ReadLine(&scan, &block.pathBegin, &block.pathEnd);
+      if (kind == LineKind::kBad) return false;
+      if (kind != LineKind::kHeader) continue;
+      for (size_t* offset : {&block.headerBegin, &block.headerContentEnd, &block.headerEnd,
+                             &block.pathBegin, &block.pathEnd})
+        *offset += base;
+      added[i].push_back(block);
+    }
+    shift += static_cast<ptrdiff_t>(splice.text.size()) -
+             static_cast<ptrdiff_t>(splice.end - splice.begin);
   }
-  edited.append(text_, copied, std::string::npos);
-  // Re-reading the result keeps the offsets right and guarantees that an edit
-  // never produces a file that this parser would refuse.
-  RegistryParseError ignored;
-  return Parse(std::move(edited), &ignored);
+
+  // The last line of a file may lack its line end; a splice right after it
+  // brings one, which then ends that line.
+  const size_t oldSize = text_.size();
+  // From the last splice to the first, so that the offsets of those not yet
+  // made still hold; in place, so that the text is not copied whole.
+  for (size_t i = splices.size(); i-- > 0;) {
+    const Splice& splice = splices[i];
+    text_.replace(splice.begin, splice.end - splice.begin, splice.text);
+  }
+
+  std::vector<Block> blocks;
+  size_t count = blocks_.size();
+  for (const std::vector<Block>& some : added) count += some.size();
+  blocks.reserve(count);
+  shift = 0;
+  size_t next = 0;
+  auto addSplice = [&](size_t i) {
+    blocks.insert(blocks.end(), added[i].begin(), added[i].end());
+    shift += static_cast<ptrdiff_t>(splices[i].text.size()) -
+             static_cast<ptrdiff_t>(splices[i].end - splices[i].begin);
+  };
+  for (Block block : blocks_) {
+    while (next < splices.size() && splices[next].begin <= block.headerBegin) addSplice(next++);
+    for (size_t* offset : {&block.headerBegin, &block.headerContentEnd, &block.headerEnd,
+                           &block.pathBegin, &block.pathEnd})
+      *offset = static_cast<size_t>(static_cast<ptrdiff_t>(*offset) + shift);
+    if (block.headerEnd == block.headerContentEnd && block.headerEnd < text_.size() &&
+        block.headerEnd - static_cast<size_t>(shift) == oldSize) {
+      const size_t newline = text_.find('\n', block.headerContentEnd);
+      block.headerEnd = newline == std::string::npos ? text_.size() : newline + 1;
+    }
+    blocks.push_back(block);
+  }
+  while (next < splices.size()) addSplice(next++);
+  blocks_ = std::move(blocks);
+  return true;
 }
 
 bool RegistryFile::CreateKey(std::string_view path, bool* created, std::string* storedPath) {
@@ -514,21 +604,23 @@ bool RegistryFile::SetValue(std::string_view path, std::string_view name, DWORD 
   if (!KeyExists(path, &stored)) return false;
   const std::string line = FormatRegistryValueLine(name, type, data);
 
-  if (const Value* value = FindLastValue(path, name)) {
+  Value value;
+  if (FindLastValue(path, name, &value)) {
     // The value keeps the name as it was first written.
-    std::string text = FormatRegistryValueLine(ValueName(*value), type, data);
-    if (value->contentEnd == value->lineEnd) text += kLineEnd;
-    return Apply({{value->lineBegin, value->contentEnd, std::move(text)}});
+    std::string text = FormatRegistryValueLine(ValueName(value), type, data);
+    if (value.contentEnd == value.lineEnd) text += kLineEnd;
+    return Apply({{value.lineBegin, value.contentEnd, std::move(text)}});
   }
-  for (const Block& block : blocks_) {
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    const Block& block = blocks_[i];
     if (!EqualsIgnoreCase(BlockPath(block), path)) continue;
     size_t at = block.headerEnd;
     bool hasLineEnd = block.headerContentEnd != block.headerEnd;
-    if (block.valueCount > 0) {
-      const Value& last = values_[block.firstValue + block.valueCount - 1];
+    ScanValues(i, [&](const Value& last) {
       at = last.lineEnd;
       hasLineEnd = last.contentEnd != last.lineEnd;
-    }
+      return true;
+    });
     std::string text = hasLineEnd ? std::string() : std::string(kLineEnd);
     text += line;
     text += kLineEnd;

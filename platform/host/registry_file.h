@@ -1,8 +1,8 @@
 // The text of one root key's registry file in the REGEDIT4 format, read and
 // edited in memory. Pure: no file access. A parse makes one pass over the
-// text and keeps the text itself plus the offsets of key headers and value
-// lines; an edit rebuilds the text in one buffered pass, so both are linear
-// in the size of the file. Private to platform/host/.
+// text and keeps the text itself plus the offsets of the key headers; an edit
+// changes the text in place and checks and indexes only the lines it brings,
+// so both are linear in the size of the file. Private to platform/host/.
 //
 // How a file reads:
 // - The first line is REGEDIT4. Lines end at CR LF or LF (a lone CR is an
@@ -103,17 +103,18 @@ class RegistryFile {
   bool SetValue(std::string_view path, std::string_view name, DWORD type, std::string_view data);
 
  private:
-  // Offsets into text_. A block is one key header and the lines up to the
-  // next header; its values are values_[firstValue, firstValue + valueCount).
+  // Offsets into text_ of one key header line. A block is that line and the
+  // lines up to the next header; its value lines are found by scanning them,
+  // so that the index stays small (one entry per header) however many values
+  // a file holds.
   struct Block {
     size_t headerBegin;
     size_t headerContentEnd;  // before the header's line end
     size_t headerEnd;         // after it
     size_t pathBegin;         // the key path after "ROOT\"; empty for the root
     size_t pathEnd;
-    size_t firstValue;
-    size_t valueCount;
   };
+  // A value line of a block, as a scan of the block finds it.
   struct Value {
     size_t lineBegin;
     size_t contentEnd;  // end of the last physical line's text, before its line end
@@ -131,20 +132,29 @@ class RegistryFile {
   };
 
   std::string_view BlockPath(const Block& block) const;
+  // Where the lines of blocks_[index] end: at the next header, or the end.
+  size_t BlockEnd(size_t index) const;
+  // The value lines of blocks_[index] in file order; false from `visit`
+  // stops the scan.
+  template <typename Visit>
+  void ScanValues(size_t index, Visit visit) const;
   std::string ValueName(const Value& value) const;
   bool ValueNameEquals(const Value& value, std::string_view name) const;
-  const Value* FindLastValue(std::string_view path, std::string_view name) const;
+  bool FindLastValue(std::string_view path, std::string_view name, Value* found) const;
   // The offset where a new block for `path` goes.
   size_t BlockInsertionPoint(std::string_view path) const;
   std::string BlockText(std::string_view storedPath, std::string_view valueLine) const;
   // Applies splices (sorted by offset, not overlapping; equal offsets in the
-  // order given) in one pass and re-reads the result.
+  // order given) to the text in place, after checking that every line they
+  // bring reads as REGEDIT4, and moves the index along: the headers they
+  // bring are added, the later ones shifted. Nothing else is re-read, so an
+  // edit costs a copy of the text's tail at most. False, with nothing
+  // changed, when a spliced line would not read back.
   bool Apply(const std::vector<Splice>& splices);
 
   std::string root_;
   std::string text_;
   std::vector<Block> blocks_;
-  std::vector<Value> values_;
 };
 
 }  // namespace saverset::host
