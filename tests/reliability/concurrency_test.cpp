@@ -18,6 +18,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace reliability;
 using saverset::host::RegistryFile;
 using saverset::host::RegistryParseError;
@@ -209,6 +210,29 @@ TEST_F(Concurrency, ManyWholeRunsLoseNothingThatWasThere) {
   for (int i = 0; i < kRuns; ++i)
     expected.insert("drive_c/WINDOWS/Saver" + std::to_string(i) + ".ini");
   EXPECT_EQ(ListTree(machine_), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Concurrency, FirstRunsAtOnceMakeOneMachineFolder) {
+  // Not even the folders above the machine folder exist yet.
+  setenv("SAVERSET_MACHINE", (machine_ / "a" / "b").c_str(), 1);
+  constexpr int kRuns = 16;
+  const std::vector<int> codes = RunAtOnce(kRuns, [&](int i) {
+    return RunProgram({"\"Saver" + std::to_string(i) + "\"", "D:\\x"}, scratch_).exitCode;
+  });
+  EXPECT_EQ(codes, std::vector<int>(kRuns, 0));
+  const fs::path machine = machine_ / "a" / "b";
+  for (int i = 0; i < kRuns; ++i) {
+    EXPECT_EQ(ReadBytes(machine / "drive_c/WINDOWS" / ("Saver" + std::to_string(i) + ".ini")),
+              "[Run]\r\nPath=D:\\x\r\nData=Saver" + std::to_string(i) + ".vqx\r\n");
+  }
+  std::string log;
+  for (int i = 0; i < kRuns; ++i) log += "WM_SETTINGCHANGE 17\n";
+  EXPECT_EQ(ReadBytes(machine / "session/broadcasts.log"), log);
+  for (const std::string& entry : Leftovers(machine)) ADD_FAILURE() << "left behind: " << entry;
 }
 
 }  // namespace

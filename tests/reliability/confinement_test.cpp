@@ -187,6 +187,8 @@ std::vector<std::string> HostileNames() {
       "b",
       "a\tb",
       "\x1b[31m",
+      "a\r\n[boot]\r\nSCRNSAVE.EXE=evil",
+      "a\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n\"SCRNSAVE.EXE\"=\"evil\"",
       "a\x7f"
       "b",
       "x. . .",
@@ -228,6 +230,10 @@ TEST_F(Confinement, HostileNamesInWholeRunsStayInside) {
         EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 255) << run.exitCode;
       }
     });
+    // A name cannot smuggle lines into the files that record it.
+    EXPECT_EQ(ReadBytes(machine_ / "drive_c/WINDOWS/system.ini").find("=evil"), std::string::npos);
+    EXPECT_EQ(ReadBytes(machine_ / "registry/HKEY_CURRENT_USER.reg").find("=\"evil"),
+              std::string::npos);
   }
 }
 

@@ -9,7 +9,7 @@
 # What is counted, honestly:
 # - torn or lost: a file that is neither generation, or a registry file that
 #   does not parse. Must be 0.
-# - left right after a kill: stray entries (such as .system.ini.saverset-new)
+# - left right after a kill: stray entries (such as .saverset-new)
 #   found at once. A writer holds its new file under such a name only between
 #   two system calls (linkat and rename), so a kill rarely lands there; this
 #   count is reported and must stay below 2% of the kills.

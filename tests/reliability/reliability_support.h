@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -33,8 +34,10 @@ struct ProgramRun {
 };
 
 // Runs the built saverset with `arguments` (after its own name), in `folder`
-// as the current directory, and collects its standard error.
-inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs::path& folder) {
+// as the current directory, with `environment` ("NAME=value") added to this
+// process's, and collects its standard error.
+inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs::path& folder,
+                             const std::vector<std::string>& environment = {}) {
   ProgramRun run;
   int errors[2];
   if (pipe(errors) != 0) return run;
@@ -44,6 +47,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs
     close(errors[0]);
     close(errors[1]);
     if (chdir(folder.c_str()) != 0) _exit(126);
+    for (const std::string& variable : environment) putenv(strdup(variable.c_str()));
     std::vector<char*> argv;
     std::string self = SAVERSET_PROGRAM;
     argv.push_back(self.data());
@@ -118,7 +122,7 @@ inline std::set<std::string> ListTree(const fs::path& folder) {
 }
 
 // Entries below the machine folder that only a write under way may hold: the
-// hidden temporary files of the host backend (".NAME.saverset-new"), and
+// hidden temporary file of the host backend (".saverset-new"), and
 // anything else it might name after itself. Hostile names can make any other
 // name, dot files included, so tests that know the whole tree compare it.
 inline std::vector<std::string> Leftovers(const fs::path& machine) {
