@@ -3,9 +3,15 @@
 // machine folder, registry/HKEY_CURRENT_USER.reg and
 // registry/HKEY_LOCAL_MACHINE.reg (see registry_file.h for the format).
 //
-// - Every call reads the file again, since other processes change it; a
-//   missing file is an empty registry. Changes go through UpdateFile: locked,
-//   re-read, edited and replaced atomically, and only when they change
+// - Other processes change the files, so every call looks at the file again;
+//   a missing file is an empty registry. The parsed file of each root is kept
+//   across calls, and a file is parsed again only when its bytes differ from
+//   those kept. A call that only reads does not even read the file again
+//   when its size, inode and times are what they were when last looked at,
+//   and were then already some seconds old (a change made later moves them,
+//   whatever the granularity of the file system's times); otherwise it reads
+//   the file and compares. Changes go through UpdateFile: locked, re-read
+//   (and compared), edited and replaced atomically, and only when they change
 //   something (not for an existing key, nor a value set to what it holds).
 //   A file that does not read as REGEDIT4 is never written: every call on
 //   its root fails with ERROR_BADDB and names the file and the line at fault
@@ -29,6 +35,10 @@
 // Windows they are views over the other roots), deleting keys and values,
 // enumeration, classes, security, volatile keys, links, notifications and
 // last-write times.
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -149,46 +159,154 @@ void ReportBadFile(const std::filesystem::path& file, const host::RegistryParseE
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-// Reads the root's file into `*file` without creating anything.
-LONG Load(const RootKey& root, host::RegistryFile* file) {
+// Held by every call that reads or changes a registry file, so that the
+// parsed files below are used by one call at a time.
+std::mutex& RegistryLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+// What the file system says of a file without reading it.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  long long modifiedNs = 0;
+  long long changedNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+long long Nanoseconds(const timespec& time) {
+  return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+// The identity of a regular file in a folder that is not a symbolic link
+// (ReadWholeFile reads no other); false for anything else.
+bool Identify(const std::filesystem::path& file, FileIdentity* identity) {
+  struct stat folder, info;
+  if (::lstat(file.parent_path().c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
+      ::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  *identity = {info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
+               Nanoseconds(info.st_ctim)};
+  return true;
+}
+
+// More than the coarsest granularity of file times (two seconds) plus the
+// kernel's clock tick.
+constexpr long long kSettledNs = 3000000000LL;
+
+// The registry file of one root as this process last read or wrote it.
+struct ParsedFile {
+  explicit ParsedFile(const char* root) : file(root) {}
+
+  // Whether the identity alone shows that the file still holds `file`'s
+  // text: it was taken before that text was read, when the file's times
+  // were already older than any time a later change can give them.
+  bool Settled(const FileIdentity& now) const {
+    return valid && identified && identity == now &&
+           std::max(identity.modifiedNs, identity.changedNs) + kSettledNs < seenAt;
+  }
+  void Forget(const char* root) {
+    valid = false;
+    identified = false;
+    file = host::RegistryFile(root);
+  }
+
+  bool valid = false;  // `file` holds the text of the file at `path`
+  std::filesystem::path path;
+  bool identified = false;  // `identity` was taken at `seenAt`, before the text was read
+  FileIdentity identity;
+  long long seenAt = 0;
+  host::RegistryFile file;
+};
+
+ParsedFile& Parsed(const RootKey& root) {
+  static ParsedFile* files =
+      new ParsedFile[2]{ParsedFile(kRootKeys[0].name), ParsedFile(kRootKeys[1].name)};
+  return files[&root - kRootKeys];
+}
+
+// Gives the root's registry as its file holds it, without creating anything;
+// `*file` stays valid until the next change. The caller holds RegistryLock.
+LONG Load(const RootKey& root, const host::RegistryFile** file) {
   // Without a machine folder there is nowhere to read from; a relative path
   // would read beside the current directory instead.
   if (host::MachineFolder().empty()) return ERROR_ACCESS_DENIED;
   const std::filesystem::path path = RegistryFilePath(root);
+  ParsedFile& parsed = Parsed(root);
+  *file = &parsed.file;
+  timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  FileIdentity identity;
+  const bool identified = Identify(path, &identity);
+  if (identified && parsed.path == path && parsed.Settled(identity)) return ERROR_SUCCESS;
+
   std::string text;
   const LONG read = host::ReadWholeFile(path, &text);
+  if (read != ERROR_SUCCESS) parsed.Forget(root.name);
   if (read == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (read != ERROR_SUCCESS) return read;
-  host::RegistryParseError error;
-  if (file->Parse(std::move(text), &error)) return ERROR_SUCCESS;
-  ReportBadFile(path, error);
-  return ERROR_BADDB;
+  if (!parsed.valid || parsed.path != path || parsed.file.Text() != text) {
+    // The old parse goes first, so that two are never held at once.
+    parsed.Forget(root.name);
+    host::RegistryParseError error;
+    if (!parsed.file.Parse(std::move(text), &error)) {
+      ReportBadFile(path, error);
+      return ERROR_BADDB;
+    }
+    parsed.valid = true;
+    parsed.path = path;
+  }
+  parsed.identified = identified;
+  parsed.identity = identity;
+  parsed.seenAt = Nanoseconds(now);
+  return ERROR_SUCCESS;
 }
 
 // A change of the root's file: `change` edits the registry and tells whether
-// it changed anything; the file is written only then.
+// it changed anything; the file is written only then. The caller holds
+// RegistryLock.
 using RegistryChange = std::function<LONG(host::RegistryFile* file, bool* changed)>;
 
 LONG Change(const RootKey& root, const RegistryChange& change) {
   if (!host::EnsureMachineFolder()) return ERROR_WRITE_FAULT;
   const std::filesystem::path path = RegistryFilePath(root);
+  ParsedFile& parsed = Parsed(root);
   bool bad = false;
   host::RegistryParseError error;
   const host::FileEdit edit = [&](std::string_view current, bool exists, std::string* edited,
                                   bool* unchanged) -> LONG {
-    host::RegistryFile file(root.name);
-    if (exists && !file.Parse(std::string(current), &error)) {
-      bad = true;
-      return ERROR_BADDB;
+    // Read under the lock, the bytes decide whether the kept parse holds.
+    if (!exists || !parsed.valid || parsed.path != path || parsed.file.Text() != current) {
+      parsed.Forget(root.name);
+      // Room for the edit, so that it does not have to move the text.
+      std::string text;
+      text.reserve(current.size() + 4096);
+      text.assign(current);
+      if (exists && !parsed.file.Parse(std::move(text), &error)) {
+        bad = true;
+        return ERROR_BADDB;
+      }
+      parsed.valid = exists;
+      parsed.path = path;
     }
+    // Written or not, the file is looked at again before the identity
+    // alone is trusted.
+    parsed.identified = false;
     bool changed = false;
-    const LONG result = change(&file, &changed);
+    const LONG result = change(&parsed.file, &changed);
     if (result != ERROR_SUCCESS) return result;
     *unchanged = !changed;
-    if (changed) *edited = file.Text();
+    if (changed) {
+      *edited = parsed.file.Text();
+      parsed.valid = true;
+    }
     return ERROR_SUCCESS;
   };
   const LONG result = host::UpdateFile(path, edit);
+  // After a failure the file may hold the old text or, in principle, the new.
+  if (result != ERROR_SUCCESS) parsed.Forget(root.name);
   if (bad) ReportBadFile(path, error);
   return result;
 }
@@ -206,11 +324,12 @@ extern "C" LONG WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM a
   status = JoinSubKey(parentKey.path, subKey, &path);
   if (status != ERROR_SUCCESS) return status;
 
-  host::RegistryFile file(parentKey.root->name);
+  std::lock_guard<std::mutex> lock(RegistryLock());
+  const host::RegistryFile* file;
   status = Load(*parentKey.root, &file);
   if (status != ERROR_SUCCESS) return status;
   std::string stored;
-  if (!file.KeyExists(path, &stored)) return ERROR_FILE_NOT_FOUND;
+  if (!file->KeyExists(path, &stored)) return ERROR_FILE_NOT_FOUND;
   *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
   return ERROR_SUCCESS;
 }
@@ -227,13 +346,14 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
   status = JoinSubKey(parentKey.path, subKey, &path);
   if (status != ERROR_SUCCESS) return status;
 
-  host::RegistryFile file(parentKey.root->name);
+  std::lock_guard<std::mutex> lock(RegistryLock());
+  const host::RegistryFile* file;
   status = Load(*parentKey.root, &file);
   if (status != ERROR_SUCCESS) return status;
-  if (!file.KeyExists(parentKey.path)) return kErrorKeyDeleted;
+  if (!file->KeyExists(parentKey.path)) return kErrorKeyDeleted;
   std::string stored;
   bool created = false;
-  if (!file.KeyExists(path, &stored)) {
+  if (!file->KeyExists(path, &stored)) {
     // Making a key below another needs the right to do so on the parent's
     // handle, as on Windows; opening an existing one does not.
     if ((parentKey.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
@@ -265,6 +385,7 @@ extern "C" LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWOR
   const std::string_view bytes =
       size == 0 ? std::string_view() : std::string_view(reinterpret_cast<const char*>(data), size);
 
+  std::lock_guard<std::mutex> lock(RegistryLock());
   return Change(*key.root, [&](host::RegistryFile* file, bool* changed) -> LONG {
     if (!file->KeyExists(key.path)) return kErrorKeyDeleted;
     DWORD oldType;
@@ -285,13 +406,14 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD r
   if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
 
-  host::RegistryFile file(key.root->name);
+  std::lock_guard<std::mutex> lock(RegistryLock());
+  const host::RegistryFile* file;
   status = Load(*key.root, &file);
   if (status != ERROR_SUCCESS) return status;
-  if (!file.KeyExists(key.path)) return kErrorKeyDeleted;
+  if (!file->KeyExists(key.path)) return kErrorKeyDeleted;
   DWORD foundType;
   std::string bytes;
-  if (!file.FindValue(key.path, valueName == nullptr ? "" : valueName, &foundType, &bytes))
+  if (!file->FindValue(key.path, valueName == nullptr ? "" : valueName, &foundType, &bytes))
     return ERROR_FILE_NOT_FOUND;
   if (type != nullptr) *type = foundType;
   const DWORD needed = static_cast<DWORD>(bytes.size());
