@@ -233,7 +233,12 @@ LONG AppendLine(const std::filesystem::path& file, std::string_view line) {
   if (::fstat(out.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_WRITE_FAULT;
   std::string text(line);
   text += '\n';
-  if (!WriteAll(out.Fd(), text) || FileCalls().fsync(out.Fd()) != 0) return ERROR_WRITE_FAULT;
+  if (!WriteAll(out.Fd(), text) || FileCalls().fsync(out.Fd()) != 0) {
+    // A disk that filled up mid-write may have taken part of the line: the
+    // file is cut back to the lines it held, so no torn line stays.
+    if (::ftruncate(out.Fd(), info.st_size) == 0) ::fsync(out.Fd());
+    return ERROR_WRITE_FAULT;
+  }
   return ERROR_SUCCESS;
 }
 
