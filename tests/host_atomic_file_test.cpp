@@ -13,6 +13,7 @@ namespace {
 
 using saverset::host::FileCalls;
 using saverset::host::FileSystemCalls;
+using saverset::host::ReadWholeFile;
 using saverset::host::UpdateFile;
 
 // Makes the n-th call of one system call fail with a given error while it is
@@ -74,6 +75,23 @@ TEST_F(AtomicFile, ReplacesAndKeepsNothingElse) {
   EXPECT_EQ(Replace(std::string(100000, 'n')), ERROR_SUCCESS);
   EXPECT_EQ(Read("file.ini"), std::string(100000, 'n'));
   EXPECT_EQ(EntriesInFolder(), 1u);
+}
+
+// The buffer has room for a block more than the file holds; sizes around
+// that block read whole all the same.
+TEST_F(AtomicFile, ReadsFilesOfEverySizeWhole) {
+  for (size_t size : {0, 1, 4095, 4096, 4097, 8192, 8193, 1 << 20}) {
+    SCOPED_TRACE(size);
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    Write("file.ini", bytes);
+    std::string content = "stale";
+    ASSERT_EQ(ReadWholeFile(machine_ / "file.ini", &content), ERROR_SUCCESS);
+    EXPECT_EQ(content, bytes);
+  }
+  std::string content = "stale";
+  EXPECT_EQ(ReadWholeFile(machine_ / "missing.ini", &content), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(content, "");
 }
 
 TEST_F(AtomicFile, AnEditThatFailsOrChangesNothingWritesNothing) {

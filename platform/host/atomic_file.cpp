@@ -182,10 +182,14 @@ LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
   }
   struct stat info;
   if (::fstat(in.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_READ_FAULT;
-  content->resize(static_cast<size_t>(info.st_size));
+  // Room for a block more than the file holds: the read that finds the end
+  // goes there instead of growing the buffer, which would copy it whole. What
+  // is left over lets an edit of the content grow it in place.
+  content->resize(static_cast<size_t>(info.st_size) + 4096);
   size_t filled = 0;
   for (;;) {
-    if (filled == content->size()) content->resize(content->size() + 4096);
+    // Only a file that grew while it was read needs more.
+    if (filled == content->size()) content->resize(content->size() * 2);
     const ssize_t got = ::read(in.Fd(), content->data() + filled, content->size() - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
@@ -207,6 +211,16 @@ LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view c
 }
 
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
+  std::string edited;
+  return UpdateKeptFile(
+      file, [&](std::string_view current, bool exists, std::string_view* view, bool* unchanged) {
+        const LONG result = edit(current, exists, &edited, unchanged);
+        *view = edited;
+        return result;
+      });
+}
+
+LONG UpdateKeptFile(const std::filesystem::path& file, const KeptFileEdit& edit) {
   FolderHandle folder(file.parent_path());
   if (!folder.IsOpen()) return folder.Error();
   if (!folder.Lock()) return ERROR_WRITE_FAULT;
@@ -215,7 +229,7 @@ LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
   const LONG read = ReadWholeFile(file, &current);
   if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
 
-  std::string edited;
+  std::string_view edited;
   bool unchanged = false;
   const LONG result = edit(current, read == ERROR_SUCCESS, &edited, &unchanged);
   if (result != ERROR_SUCCESS || unchanged) return result;

@@ -84,6 +84,16 @@ using FileEdit =
 // otherwise, ERROR_ACCESS_DENIED where it or the file is a symbolic link.
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit);
 
+// An edit for a caller that keeps the new content itself (a parsed copy
+// that later calls use): as FileEdit, but it names the new content in
+// `*edited`, a view that must stay valid until UpdateKeptFile returns, so
+// that the content need not be copied to be written.
+using KeptFileEdit = std::function<LONG(std::string_view current, bool exists,
+                                        std::string_view* edited, bool* unchanged)>;
+
+// UpdateFile for a KeptFileEdit.
+LONG UpdateKeptFile(const std::filesystem::path& file, const KeptFileEdit& edit);
+
 // Appends `line` and a line end ("\n") to a file, creating it; serialized
 // like UpdateFile. The folder must exist.
 LONG AppendLine(const std::filesystem::path& file, std::string_view line);
