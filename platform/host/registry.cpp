@@ -10,7 +10,7 @@
 //   when its size, inode and times are what they were when last looked at,
 //   and were then already some seconds old (a change made later moves them,
 //   whatever the granularity of the file system's times); otherwise it reads
-//   the file and compares. Changes go through UpdateFile: locked, re-read
+//   the file and compares. Changes go through UpdateKeptFile: locked, re-read
 //   (and compared), edited and replaced atomically, and only when they change
 //   something (not for an existing key, nor a value set to what it holds).
 //   A file that does not read as REGEDIT4 is never written: every call on
@@ -275,8 +275,8 @@ LONG Change(const RootKey& root, const RegistryChange& change) {
   ParsedFile& parsed = Parsed(root);
   bool bad = false;
   host::RegistryParseError error;
-  const host::FileEdit edit = [&](std::string_view current, bool exists, std::string* edited,
-                                  bool* unchanged) -> LONG {
+  const host::KeptFileEdit edit = [&](std::string_view current, bool exists,
+                                      std::string_view* edited, bool* unchanged) -> LONG {
     // Read under the lock, the bytes decide whether the kept parse holds.
     if (!exists || !parsed.valid || parsed.path != path || parsed.file.Text() != current) {
       parsed.Forget(root.name);
@@ -299,12 +299,13 @@ LONG Change(const RootKey& root, const RegistryChange& change) {
     if (result != ERROR_SUCCESS) return result;
     *unchanged = !changed;
     if (changed) {
+      // Written from the kept text itself, not from a copy.
       *edited = parsed.file.Text();
       parsed.valid = true;
     }
     return ERROR_SUCCESS;
   };
-  const LONG result = host::UpdateFile(path, edit);
+  const LONG result = host::UpdateKeptFile(path, edit);
   // After a failure the file may hold the old text or, in principle, the new.
   if (result != ERROR_SUCCESS) parsed.Forget(root.name);
   if (bad) ReportBadFile(path, error);
