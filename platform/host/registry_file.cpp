@@ -541,31 +541,35 @@ bool RegistryFile::Apply(const std::vector<Splice>& splices) {
     text_.replace(splice.begin, splice.end - splice.begin, splice.text);
   }
 
+  // Most edits bring no header: the index is then shifted in place. Those
+  // that do build it anew, with room for what they bring.
+  size_t brought = 0;
+  for (const std::vector<Block>& some : added) brought += some.size();
   std::vector<Block> blocks;
-  size_t count = blocks_.size();
-  for (const std::vector<Block>& some : added) count += some.size();
-  blocks.reserve(count);
+  if (brought > 0) blocks.reserve(blocks_.size() + brought);
   shift = 0;
   size_t next = 0;
-  auto addSplice = [&](size_t i) {
+  auto passSplice = [&](size_t i) {
     blocks.insert(blocks.end(), added[i].begin(), added[i].end());
     shift += static_cast<ptrdiff_t>(splices[i].text.size()) -
              static_cast<ptrdiff_t>(splices[i].end - splices[i].begin);
   };
-  for (Block block : blocks_) {
-    while (next < splices.size() && splices[next].begin <= block.headerBegin) addSplice(next++);
-    for (size_t* offset : {&block.headerBegin, &block.headerContentEnd, &block.headerEnd,
-                           &block.pathBegin, &block.pathEnd})
-      *offset = static_cast<size_t>(static_cast<ptrdiff_t>(*offset) + shift);
+  for (Block& block : blocks_) {
+    while (next < splices.size() && splices[next].begin <= block.headerBegin) passSplice(next++);
+    if (shift != 0) {
+      for (size_t* offset : {&block.headerBegin, &block.headerContentEnd, &block.headerEnd,
+                             &block.pathBegin, &block.pathEnd})
+        *offset = static_cast<size_t>(static_cast<ptrdiff_t>(*offset) + shift);
+    }
     if (block.headerEnd == block.headerContentEnd && block.headerEnd < text_.size() &&
         block.headerEnd - static_cast<size_t>(shift) == oldSize) {
       const size_t newline = text_.find('\n', block.headerContentEnd);
       block.headerEnd = newline == std::string::npos ? text_.size() : newline + 1;
     }
-    blocks.push_back(block);
+    if (brought > 0) blocks.push_back(block);
   }
-  while (next < splices.size()) addSplice(next++);
-  blocks_ = std::move(blocks);
+  while (next < splices.size()) passSplice(next++);
+  if (brought > 0) blocks_ = std::move(blocks);
   return true;
 }
 
