@@ -360,6 +360,10 @@ LineKind ReadLine(Scanner* scan, size_t* pathBegin, size_t* pathEnd) {
 
 bool RegistryFile::Parse(std::string text, RegistryParseError* error) {
   std::vector<Block> blocks;
+  // Room for a header every 64 bytes, more than files hold (keys have values
+  // and names): growing the index would leave the smaller copies it grows
+  // out of behind in memory.
+  blocks.reserve(text.size() / 64);
   Scanner scan(text, root_, error);
 
   scan.StartLine(0);
