@@ -282,6 +282,14 @@ TEST_F(Registry, SeesChangesMadeByOthersBetweenCalls) {
             ERROR_SUCCESS);
   EXPECT_STREQ(text, "theirs");
 
+  // Rewritten in place at once, keeping the inode and the size of the file
+  // that was read and kept parsed.
+  Write(kUserFile, "REGEDIT4\n\n[HKEY_CURRENT_USER\\a]\n\"v\"=\"others\"\n");
+  size = sizeof text;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(text, "others");
+
   // A key that someone removed from the file is gone for its handle too.
   Write(kUserFile, "REGEDIT4\n");
   EXPECT_EQ(SetString(key, "v", "mine"), 1018L);  // ERROR_KEY_DELETED

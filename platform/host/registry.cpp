@@ -10,7 +10,7 @@
 //   when its size, inode and times are what they were when last looked at,
 //   and were then already some seconds old (a change made later moves them,
 //   whatever the granularity of the file system's times); otherwise it reads
-//   the file and compares. Changes go through UpdateKeptFile: locked, re-read
+//   the file in pieces and compares. Changes go through UpdateKeptFile: locked, re-read
 //   (and compared), edited and replaced atomically, and only when they change
 //   something (not for an existing key, nor a value set to what it holds).
 //   A file that does not read as REGEDIT4 is never written: every call on
@@ -35,10 +35,13 @@
 // Windows they are views over the other roots), deleting keys and values,
 // enumeration, classes, security, volatile keys, links, notifications and
 // last-write times.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -227,6 +230,31 @@ ParsedFile& Parsed(const RootKey& root) {
   return files[&root - kRootKeys];
 }
 
+// Whether `file` holds exactly `text`, read in pieces, so that a file that
+// did not change is not copied whole once more.
+bool HoldsText(const std::filesystem::path& file, std::string_view text) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<size_t>(info.st_size) == text.size();
+  char piece[64 * 1024];
+  size_t compared = 0;
+  while (same) {
+    const ssize_t got = ::read(fd, piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      same = got == 0 && compared == text.size();
+      break;
+    }
+    same = static_cast<size_t>(got) <= text.size() - compared &&
+           std::memcmp(piece, text.data() + compared, static_cast<size_t>(got)) == 0;
+    compared += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  return same;
+}
+
 // Gives the root's registry as its file holds it, without creating anything;
 // `*file` stays valid until the next change. The caller holds RegistryLock.
 LONG Load(const RootKey& root, const host::RegistryFile** file) {
@@ -240,7 +268,13 @@ LONG Load(const RootKey& root, const host::RegistryFile** file) {
   ::clock_gettime(CLOCK_REALTIME, &now);
   FileIdentity identity;
   const bool identified = Identify(path, &identity);
-  if (identified && parsed.path == path && parsed.Settled(identity)) return ERROR_SUCCESS;
+  if (identified && parsed.valid && parsed.path == path &&
+      (parsed.Settled(identity) || HoldsText(path, parsed.file.Text()))) {
+    parsed.identified = true;
+    parsed.identity = identity;
+    parsed.seenAt = Nanoseconds(now);
+    return ERROR_SUCCESS;
+  }
 
   std::string text;
   const LONG read = host::ReadWholeFile(path, &text);
