@@ -2,6 +2,9 @@
 // the result built in one piece from untouched slices of the content.
 #include "platform/host/profile_file.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/host/host_backend.h"
 
 namespace saverset::host {
@@ -24,6 +27,34 @@ bool StartsWithUtf16Mark(std::string_view content) {
   return content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
                                  (content[0] == '\xFE' && content[1] == '\xFF'));
 }
+
+// Finds the line ends (CR or LF) of a text from left to right with memchr,
+// which looks at each byte once for each of the two, rather than testing
+// every byte of every line in a loop.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text)
+      : text_(text), nextCr_(Find('\r', 0)), nextLf_(Find('\n', 0)) {}
+
+  // The first CR or LF at or after `at`, or the text's size.
+  size_t From(size_t at) {
+    if (nextCr_ < at) nextCr_ = Find('\r', at);
+    if (nextLf_ < at) nextLf_ = Find('\n', at);
+    return std::min(nextCr_, nextLf_);
+  }
+
+ private:
+  size_t Find(char c, size_t at) const {
+    if (at >= text_.size()) return text_.size();
+    const void* found = std::memchr(text_.data() + at, c, text_.size() - at);
+    return found == nullptr ? text_.size()
+                            : static_cast<size_t>(static_cast<const char*>(found) - text_.data());
+  }
+
+  std::string_view text_;
+  size_t nextCr_;
+  size_t nextLf_;
+};
 
 // Concatenates the pieces into `*out` with a single allocation.
 void Join(std::string* out, std::initializer_list<std::string_view> pieces) {
@@ -52,9 +83,9 @@ LONG SetProfileString(std::string_view content, std::string_view section, std::s
   bool inSection = false;
   size_t insertAt = 0;          // just past the section's last key line, or its section line
   bool insertNeedsEnd = false;  // that line is the last one and has no line end
+  LineEnds lineEnds(content);
   for (size_t start = 0; start < size;) {
-    size_t end = start;
-    while (end < size && content[end] != '\r' && content[end] != '\n') ++end;
+    const size_t end = lineEnds.From(start);
     size_t next = end;
     if (next < size)
       next += (content[next] == '\r' && next + 1 < size && content[next + 1] == '\n') ? 2 : 1;
