@@ -122,10 +122,15 @@ LONG WriteAndRename(const std::filesystem::path& file, std::string_view content,
     ::fchmod(out.Fd(), mode);
     if (!WriteAll(out.Fd(), content) || (FileCalls().fsync(out.Fd()) != 0 && flush))
       return ERROR_WRITE_FAULT;
-    // From here to the rename, two system calls later, the new file has a
-    // name: the only moment a crash can leave it behind (the next write of
-    // the file removes it).
     const std::string self = "/proc/self/fd/" + std::to_string(out.Fd());
+    // A file that does not exist yet gets its name at once, so nothing can
+    // be left behind; over an existing one (EEXIST) only a rename can go.
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, file.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return ERROR_SUCCESS;
+    if (errno != EEXIST) return ERROR_WRITE_FAULT;
+    // From here to the rename, two system calls later, the new file has a
+    // name: the only moment a crash can leave it behind (the next write in
+    // the folder removes it).
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
       return ERROR_WRITE_FAULT;
   }
