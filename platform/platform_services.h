@@ -105,7 +105,8 @@ extern "C" {
 
 // The program's entry, defined by the program and called once by the GUI
 // start-up with the command line tail; its result is the process exit code.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
+                   int showCommand);
 
 // Text routines on NUL-terminated 8-bit text. lstrlenA counts bytes up to the
 // NUL and gives 0 for a null pointer. lstrcpyA and lstrcatA copy with the NUL
@@ -152,8 +153,8 @@ LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD reserved, LPSTR ke
                             PHKEY result, LPDWORD disposition);
 // Stores exactly `size` bytes of `data` with `type` under `valueName` (null or
 // empty: the key's default value).
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                           const BYTE* data, DWORD size);
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size);
 // Reads a value. With a null `data` only the size is reported in *size; with
 // a buffer too small, ERROR_MORE_DATA, the size needed in *size and the buffer
 // untouched; a missing value gives ERROR_FILE_NOT_FOUND.

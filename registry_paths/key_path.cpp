@@ -81,8 +81,7 @@ static LONG CreateLevel(HKEY parent, LPCSTR levelName, REGSAM access, PHKEY key)
   return RegCreateKeyExA(parent, levelName, 0, NULL, 0, access, NULL, key, NULL);
 }
 
-static LONG OpenWithCallersMask(HKEY parent, LPCSTR levelName, const KeyPathCall* call,
-                                PHKEY key) {
+static LONG OpenWithCallersMask(HKEY parent, LPCSTR levelName, const KeyPathCall* call, PHKEY key) {
   return OpenLevel(parent, levelName, call->access, key);
 }
 
@@ -101,8 +100,7 @@ static LONG OpenForWriting(HKEY parent, LPCSTR levelName, const KeyPathCall*, PH
 
 // Whatever made the open fail, creating is tried; it opens an existing key
 // too.
-static LONG OpenOrCreateForWriting(HKEY parent, LPCSTR levelName, const KeyPathCall*,
-                                   PHKEY key) {
+static LONG OpenOrCreateForWriting(HKEY parent, LPCSTR levelName, const KeyPathCall*, PHKEY key) {
   if (OpenLevel(parent, levelName, KEY_WRITE, key) == ERROR_SUCCESS) return ERROR_SUCCESS;
   return CreateLevel(parent, levelName, KEY_WRITE, key);
 }
@@ -114,14 +112,18 @@ static BOOL HandBackKey(HKEY key, KeyPathCall* call) {
   return TRUE;
 }
 
-static void FailWithNullKey(KeyPathCall* call) { call->key = NULL; }
+static void FailWithNullKey(KeyPathCall* call) {
+  call->key = NULL;
+}
 
-static void FailWithZero(KeyPathCall* call) { call->length = 0; }
+static void FailWithZero(KeyPathCall* call) {
+  call->length = 0;
+}
 
 static BOOL SetString(HKEY key, KeyPathCall* call) {
   int length = lstrlenA(call->text);
-  LONG result = RegSetValueExA(key, call->valueName, 0, REG_SZ, (const BYTE*)call->text,
-                               (DWORD)length + 1);
+  LONG result =
+      RegSetValueExA(key, call->valueName, 0, REG_SZ, (const BYTE*)call->text, (DWORD)length + 1);
   call->length = result == ERROR_SUCCESS ? length : 0;
   return FALSE;
 }
@@ -202,18 +204,20 @@ static KeyPathCall NewCall(const KeyPathOperation* operation) {
   return call;
 }
 
-HKEY OpenKeyPath(HKEY parent, LPCSTR keyPath, REGSAM access) {
-  KeyPathCall call = NewCall(&kOpenKey);
+static HKEY WalkToKey(const KeyPathOperation* operation, HKEY parent, LPCSTR keyPath,
+                      REGSAM access) {
+  KeyPathCall call = NewCall(operation);
   call.access = access;
   WalkKeyPath(parent, keyPath, &call);
   return call.key;
 }
 
+HKEY OpenKeyPath(HKEY parent, LPCSTR keyPath, REGSAM access) {
+  return WalkToKey(&kOpenKey, parent, keyPath, access);
+}
+
 HKEY CreateKeyPath(HKEY parent, LPCSTR keyPath, REGSAM access) {
-  KeyPathCall call = NewCall(&kCreateKey);
-  call.access = access;
-  WalkKeyPath(parent, keyPath, &call);
-  return call.key;
+  return WalkToKey(&kCreateKey, parent, keyPath, access);
 }
 
 int WriteStringAtPath(HKEY parent, LPCSTR keyPath, LPCSTR valueName, LPCSTR text) {

@@ -7,11 +7,15 @@
 
 namespace {
 
-BOOL NoLeadBytes(BYTE) { return FALSE; }
+BOOL NoLeadBytes(BYTE) {
+  return FALSE;
+}
 
 // A double-byte code page whose lead bytes are 0x81 to 0x9F, as in Shift JIS;
 // the trail byte may be any value, a double quote among them.
-BOOL ShiftJisLeadBytes(BYTE byte) { return byte >= 0x81 && byte <= 0x9F; }
+BOOL ShiftJisLeadBytes(BYTE byte) {
+  return byte >= 0x81 && byte <= 0x9F;
+}
 
 TEST(CommandLineTail, SkipsProgramNameAndFollowingBlanks) {
   struct Case {

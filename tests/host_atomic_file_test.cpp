@@ -7,65 +7,27 @@
 #include <string>
 
 #include "platform/host/host_backend.h"
+#include "tests/failing_file_call.h"
 #include "tests/machine_folder_test.h"
 
 namespace {
 
-using saverset::host::FileCalls;
-using saverset::host::FileSystemCalls;
 using saverset::host::ReadWholeFile;
 using saverset::host::UpdateFile;
-
-// Makes the n-th call of one system call fail with a given error while it is
-// in scope, then puts the real calls back.
-class InjectedFault {
- public:
-  enum Call { kOpen, kWrite, kFsync, kRename };
-
-  InjectedFault(Call call, int error, int nth) : saved_(FileCalls()) {
-    state_ = {call, error, nth};
-    FileSystemCalls& calls = FileCalls();
-    switch (call) {
-      case kOpen: calls.open = [](const char* p, int f, mode_t m) { return Hit() ? -1 : Real().open(p, f, m); }; break;
-      case kWrite: calls.write = [](int fd, const void* d, size_t n) -> ssize_t { return Hit() ? -1 : Real().write(fd, d, n); }; break;
-      case kFsync: calls.fsync = [](int fd) { return Hit() ? -1 : Real().fsync(fd); }; break;
-      case kRename: calls.rename = [](const char* a, const char* b) { return Hit() ? -1 : Real().rename(a, b); }; break;
-    }
-    real_ = saved_;
-  }
-  ~InjectedFault() { FileCalls() = saved_; }
-
-  static bool Fired() { return state_.nth < 0; }
-
- private:
-  struct State {
-    Call call;
-    int error;
-    int nth;
-  };
-  static bool Hit() {
-    if (state_.nth-- != 0) return false;
-    errno = state_.error;
-    return true;
-  }
-  static const FileSystemCalls& Real() { return real_; }
-
-  FileSystemCalls saved_;
-  static inline State state_;
-  static inline FileSystemCalls real_;
-};
 
 class AtomicFile : public MachineFolderTest {
  protected:
   LONG Replace(const std::string& content) {
-    return UpdateFile(machine_ / "file.ini", [&](std::string_view, bool, std::string* edited, bool*) {
-      *edited = content;
-      return ERROR_SUCCESS;
-    });
+    return UpdateFile(machine_ / "file.ini",
+                      [&](std::string_view, bool, std::string* edited, bool*) {
+                        *edited = content;
+                        return ERROR_SUCCESS;
+                      });
   }
   size_t EntriesInFolder() const {
     size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(machine_)) ++count;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(machine_))
+      ++count;
     return count;
   }
 };
@@ -115,8 +77,8 @@ TEST_F(AtomicFile, AnEditThatFailsOrChangesNothingWritesNothing) {
 }
 
 TEST_F(AtomicFile, EveryFailingCallLeavesTheOldFile) {
-  for (auto call : {InjectedFault::kOpen, InjectedFault::kWrite, InjectedFault::kFsync,
-                    InjectedFault::kRename}) {
+  for (auto call :
+       {FailingCall::kOpen, FailingCall::kWrite, FailingCall::kFsync, FailingCall::kRename}) {
     for (int error : {ENOSPC, EIO}) {
       // The n-th use of the call fails, for every n that the write makes.
       for (int nth = 0;; ++nth) {
@@ -125,9 +87,9 @@ TEST_F(AtomicFile, EveryFailingCallLeavesTheOldFile) {
         LONG result;
         bool fired;
         {
-          InjectedFault fault(call, error, nth);
+          FailingCall fault(call, error, nth);
           result = Replace(std::string(300000, 'x'));
-          fired = InjectedFault::Fired();
+          fired = FailingCall::Fired();
         }
         if (!fired) {
           EXPECT_EQ(result, ERROR_SUCCESS);

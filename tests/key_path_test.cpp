@@ -26,10 +26,12 @@ class KeyPath : public MachineFolderTest {
   // Reads a value straight from the registry, bypassing the library.
   std::string QueryString(const char* subKey, const char* valueName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return "<no key>";
     char data[512] = {};
     DWORD size = sizeof data - 1;
-    LONG result = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    LONG result =
+        RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS ? std::string(data, size) : "<no value>";
   }
@@ -47,7 +49,9 @@ class KeyPath : public MachineFolderTest {
 };
 
 TEST_F(KeyPath, WriteStringCreatesMissingLevelsAndReturnsTheLength) {
-  EXPECT_EQ(WriteStringAtPath(HKEY_CURRENT_USER, "Control Panel/Desktop", "SCRNSAVE.EXE", "C:\\A.SCR"), 8);
+  EXPECT_EQ(
+      WriteStringAtPath(HKEY_CURRENT_USER, "Control Panel/Desktop", "SCRNSAVE.EXE", "C:\\A.SCR"),
+      8);
   EXPECT_EQ(QueryString("Control Panel\\Desktop", "SCRNSAVE.EXE"), std::string("C:\\A.SCR\0", 9));
   EXPECT_NE(Hive().find("[HKEY_CURRENT_USER\\Control Panel]\r\n"), std::string::npos);
   // An existing key is opened, not made again.
@@ -175,7 +179,7 @@ TEST_F(KeyPath, ReadDwordTakesUpToFourBytesOverTheDefault) {
     const char* valueName;
     DWORD expected;
   } cases[] = {
-      {"one", 0xAABBCC01u}, {"two", 0xAABB0302u}, {"four", 300u},
+      {"one", 0xAABBCC01u},  {"two", 0xAABB0302u},  {"four", 300u},
       {"five", 0xAABBCCDDu}, {"none", 0xAABBCCDDu}, {"missing", 0xAABBCCDDu},
   };
   for (const Case& c : cases) {

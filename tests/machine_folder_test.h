@@ -17,7 +17,8 @@
 class MachineFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "saverset-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "saverset-test-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     scratch_ = pattern;
     machine_ = scratch_ / "machine";

@@ -26,7 +26,8 @@ TEST_F(Registration, LeavesEveryEntryOfOneRun) {
 
   EXPECT_EQ(Read("drive_c/WINDOWS/Aquarium.ini"),
             "[Run]\r\nGlobalPath=D:\\Shows\\Aquarium\r\nData=Aquarium.vqx\r\n");
-  EXPECT_EQ(Read("drive_c/WINDOWS/system.ini"), "[Boot]\r\nSCRNSAVE.EXE=C:\\WINDOWS\\Aquarium.scr\r\n");
+  EXPECT_EQ(Read("drive_c/WINDOWS/system.ini"),
+            "[Boot]\r\nSCRNSAVE.EXE=C:\\WINDOWS\\Aquarium.scr\r\n");
   EXPECT_EQ(Read("registry/HKEY_CURRENT_USER.reg"),
             "REGEDIT4\r\n\r\n"
             "[HKEY_CURRENT_USER\\Control Panel]\r\n\r\n"
@@ -41,12 +42,14 @@ TEST_F(Registration, LeavesEveryEntryOfOneRun) {
 TEST_F(Registration, GivesSystemIniTheShortFormAndTheRegistryTheLongForm) {
   Write("drive_c/WINDOWS/Deep Sea Fish.scr", "MZ");
   Register("Deep Sea Fish", "", false);
-  EXPECT_EQ(Read("drive_c/WINDOWS/system.ini"), "[Boot]\r\nSCRNSAVE.EXE=C:\\WINDOWS\\DEEPSE~1.SCR\r\n");
+  EXPECT_EQ(Read("drive_c/WINDOWS/system.ini"),
+            "[Boot]\r\nSCRNSAVE.EXE=C:\\WINDOWS\\DEEPSE~1.SCR\r\n");
   EXPECT_NE(Read("registry/HKEY_CURRENT_USER.reg")
                 .find("\"SCRNSAVE.EXE\"=\"C:\\\\WINDOWS\\\\Deep Sea Fish.scr\"\r\n"),
             std::string::npos);
   // An empty path is written as an empty value.
-  EXPECT_EQ(Read("drive_c/WINDOWS/Deep Sea Fish.ini"), "[Run]\r\nPath=\r\nData=Deep Sea Fish.vqx\r\n");
+  EXPECT_EQ(Read("drive_c/WINDOWS/Deep Sea Fish.ini"),
+            "[Run]\r\nPath=\r\nData=Deep Sea Fish.vqx\r\n");
 }
 
 TEST_F(Registration, RunsInFullWithoutTheScreenSaverFile) {
@@ -73,7 +76,8 @@ TEST_F(Registration, KeepsWhatEarlierRunsAndOthersWrote) {
   EXPECT_EQ(Read("drive_c/WINDOWS/Aquarium.ini"),
             "[Run]\r\nGlobalPath=D:\\Global\r\nData=Aquarium.vqx\r\nPath=D:\\Local\r\n");
   EXPECT_EQ(Read("drive_c/WINDOWS/system.ini"),
-            "; boot settings\r\n[boot]\r\nshell=Explorer.exe\r\nSCRNSAVE.EXE=C:\\WINDOWS\\Aquarium.scr\r\n"
+            "; boot "
+            "settings\r\n[boot]\r\nshell=Explorer.exe\r\nSCRNSAVE.EXE=C:\\WINDOWS\\Aquarium.scr\r\n"
             "\r\n[drivers]\r\nwave=mmdrv.dll\r\n");
   EXPECT_EQ(Read("session/desktop.ini"),
             "[Desktop]\r\nScreenSaveActive=1\r\nScreenSaveTimeOut=300\r\n");

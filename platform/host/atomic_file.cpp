@@ -21,7 +21,9 @@
 namespace saverset::host {
 namespace {
 
-int SystemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int SystemOpen(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
 
 bool IsLink(const std::filesystem::path& path) {
   struct stat info;

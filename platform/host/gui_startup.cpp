@@ -11,7 +11,9 @@
 namespace {
 
 // The host's ANSI code page is 1252, which has no double-byte characters.
-BOOL HostIsLeadByte(BYTE) { return FALSE; }
+BOOL HostIsLeadByte(BYTE) {
+  return FALSE;
+}
 
 }  // namespace
 

@@ -75,8 +75,8 @@ LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view c
 // missing file), fills `edited` and returns ERROR_SUCCESS to have it written,
 // or returns an error to leave the file alone. Setting `*unchanged` to true
 // skips the write.
-using FileEdit =
-    std::function<LONG(std::string_view current, bool exists, std::string* edited, bool* unchanged)>;
+using FileEdit = std::function<LONG(std::string_view current, bool exists, std::string* edited,
+                                    bool* unchanged)>;
 
 // Read-modify-write of one file, serialized against every other process that
 // edits a file in the same folder (an exclusive lock on the folder itself, so

@@ -346,17 +346,24 @@ LONG Change(const RootKey& root, const RegistryChange& change) {
   return result;
 }
 
+// The common start of opening and creating: clears the out key, then finds
+// the parent key and the full path of `subKey` below its root.
+LONG ResolveSubKey(HKEY parent, LPCSTR subKey, PHKEY result, OpenKey* parentKey,
+                   std::string* path) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  LONG status = Resolve(parent, parentKey);
+  if (status != ERROR_SUCCESS) return status;
+  return JoinSubKey(parentKey->path, subKey, path);
+}
+
 }  // namespace
 
 extern "C" LONG WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM access,
                                      PHKEY result) {
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
   OpenKey parentKey;
-  LONG status = Resolve(parent, &parentKey);
-  if (status != ERROR_SUCCESS) return status;
   std::string path;
-  status = JoinSubKey(parentKey.path, subKey, &path);
+  LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
   if (status != ERROR_SUCCESS) return status;
 
   std::lock_guard<std::mutex> lock(RegistryLock());
@@ -372,13 +379,9 @@ extern "C" LONG WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM a
 extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR, DWORD,
                                        REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
                                        LPDWORD disposition) {
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
   OpenKey parentKey;
-  LONG status = Resolve(parent, &parentKey);
-  if (status != ERROR_SUCCESS) return status;
   std::string path;
-  status = JoinSubKey(parentKey.path, subKey, &path);
+  LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
   if (status != ERROR_SUCCESS) return status;
 
   std::lock_guard<std::mutex> lock(RegistryLock());

@@ -24,19 +24,24 @@ unsigned char AnsiUpper(unsigned char byte) {
   // 0xB5 (micro) have no capital in this code page.
   if (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7) return static_cast<unsigned char>(byte - 0x20);
   switch (byte) {
-    case 0x9A: return 0x8A;  // s caron
-    case 0x9C: return 0x8C;  // oe
-    case 0x9E: return 0x8E;  // z caron
-    case 0xFF: return 0x9F;  // y diaeresis
-    default: return byte;
+    case 0x9A:
+      return 0x8A;  // s caron
+    case 0x9C:
+      return 0x8C;  // oe
+    case 0x9E:
+      return 0x8E;  // z caron
+    case 0xFF:
+      return 0x9F;  // y diaeresis
+    default:
+      return byte;
   }
 }
 
 int CompareIgnoreCase(std::string_view a, std::string_view b) {
   const size_t common = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < common; ++i) {
-    const int difference = AnsiUpper(static_cast<unsigned char>(a[i])) -
-                           AnsiUpper(static_cast<unsigned char>(b[i]));
+    const int difference =
+        AnsiUpper(static_cast<unsigned char>(a[i])) - AnsiUpper(static_cast<unsigned char>(b[i]));
     if (difference != 0) return difference;
   }
   if (a.size() == b.size()) return 0;

@@ -9,57 +9,13 @@
 #include <string>
 
 #include "platform/host/host_backend.h"
+#include "tests/failing_file_call.h"
 #include "tests/machine_folder_test.h"
 
 namespace {
 
 using saverset::host::AppendLine;
-using saverset::host::FileCalls;
-using saverset::host::FileSystemCalls;
 using saverset::host::UpdateFile;
-
-// The n-th use of one call fails with `error` while in scope.
-class FailingCall {
- public:
-  enum Call { kOpen, kWrite, kFsync, kRename };
-  FailingCall(Call call, int error, int nth) : saved_(FileCalls()) {
-    real_ = saved_;
-    error_ = error;
-    left_ = nth;
-    FileSystemCalls& calls = FileCalls();
-    switch (call) {
-      case kOpen:
-        calls.open = [](const char* p, int f, mode_t m) {
-          return Hit() ? -1 : real_.open(p, f, m);
-        };
-        break;
-      case kWrite:
-        calls.write = [](int fd, const void* d, size_t n) -> ssize_t {
-          return Hit() ? -1 : real_.write(fd, d, n);
-        };
-        break;
-      case kFsync:
-        calls.fsync = [](int fd) { return Hit() ? -1 : real_.fsync(fd); };
-        break;
-      case kRename:
-        calls.rename = [](const char* a, const char* b) { return Hit() ? -1 : real_.rename(a, b); };
-        break;
-    }
-  }
-  ~FailingCall() { FileCalls() = saved_; }
-  static bool Fired() { return left_ < 0; }
-
- private:
-  static bool Hit() {
-    if (left_-- != 0) return false;
-    errno = error_;
-    return true;
-  }
-  FileSystemCalls saved_;
-  static inline FileSystemCalls real_;
-  static inline int error_;
-  static inline int left_;
-};
 
 using NewFileFaults = MachineFolderTest;
 
