@@ -7,10 +7,10 @@
 //   "Aquarium.scr" is legal and is its own short name.
 // - Any other name's short form: leading dots dropped; the extension is what
 //   follows the last remaining dot; blanks, dots, + , ; = [ ] and characters
-//   no file name may hold are dropped from base and extension; then the first six characters of the
-//   base upper-cased
-//   ("_" for a base with nothing left), "~N", and "." with the first three of
-//   the extension upper-cased when there is one.
+//   no file name may hold are dropped from base and extension; then the first
+//   six characters of the base upper-cased ("_" for a base with nothing
+//   left), "~N", and "." with the first three of the extension upper-cased
+//   when there is one.
 // - N: the folder's entries without a legal 8.3 name are taken in byte order
 //   of their names, each given the lowest N whose short name no earlier one
 //   and no legal 8.3 name of the folder (compared without case) takes. From

@@ -98,6 +98,14 @@ LONG UpdateKeptFile(const std::filesystem::path& file, const KeptFileEdit& edit)
 // like UpdateFile. The folder must exist.
 LONG AppendLine(const std::filesystem::path& file, std::string_view line);
 
+// --- Profile files (profile.cpp) --------------------------------------------
+
+// Sets key=value in [section] of the profile file at the host path `file`
+// with the byte-preserving editor (profile_file.h), through UpdateFile; an
+// edit that changes nothing writes nothing.
+LONG UpdateProfileFile(const std::filesystem::path& file, std::string_view section,
+                       std::string_view key, std::string_view value);
+
 }  // namespace saverset::host
 
 #endif  // SAVERSET_PLATFORM_HOST_HOST_BACKEND_H

@@ -22,11 +22,19 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LP
   std::error_code error;
   if (!std::filesystem::is_directory(file.parent_path(), error)) return FALSE;
 
-  const host::FileEdit edit = [&](std::string_view current, bool, std::string* edited,
-                                  bool* unchanged) {
-    LONG result = host::SetProfileString(current, section, key, value, edited);
-    if (result == ERROR_SUCCESS) *unchanged = *edited == current;
-    return result;
-  };
-  return host::UpdateFile(file, edit) == ERROR_SUCCESS ? TRUE : FALSE;
+  return host::UpdateProfileFile(file, section, key, value) == ERROR_SUCCESS ? TRUE : FALSE;
 }
+
+namespace saverset::host {
+
+LONG UpdateProfileFile(const std::filesystem::path& file, std::string_view section,
+                       std::string_view key, std::string_view value) {
+  return UpdateFile(file,
+                    [&](std::string_view current, bool, std::string* edited, bool* unchanged) {
+                      LONG result = SetProfileString(current, section, key, value, edited);
+                      if (result == ERROR_SUCCESS) *unchanged = *edited == current;
+                      return result;
+                    });
+}
+
+}  // namespace saverset::host

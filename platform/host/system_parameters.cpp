@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/host/host_backend.h"
-#include "platform/host/profile_file.h"
 
 namespace {
 
@@ -17,13 +16,8 @@ namespace host = saverset::host;
 // Sets the live value; the file is reached by its host path, not as a
 // Windows path.
 bool SetLiveValue(const char* name, const std::string& value) {
-  const host::FileEdit edit = [&](std::string_view current, bool, std::string* edited,
-                                  bool* unchanged) {
-    LONG result = host::SetProfileString(current, "Desktop", name, value, edited);
-    if (result == ERROR_SUCCESS) *unchanged = *edited == current;
-    return result;
-  };
-  return host::UpdateFile(host::MachineFolder() / "session" / "desktop.ini", edit) == ERROR_SUCCESS;
+  return host::UpdateProfileFile(host::MachineFolder() / "session" / "desktop.ini", "Desktop", name,
+                                 value) == ERROR_SUCCESS;
 }
 
 bool StoreInUserProfile(const char* name, const std::string& value) {
