@@ -30,8 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using saverset::host::AnsiUpper;
+using saverset::host::kWindowsDirectory;
 
-constexpr std::string_view kWindowsDirectory = "C:\\WINDOWS";
 constexpr size_t kLongestPath = 32767;
 
 bool IsSeparator(char c) {

@@ -26,6 +26,12 @@ inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareIgnoreCase(a, b) == 0;
 }
 
+// --- The Windows directory ---------------------------------------------------
+
+// The Windows directory as Windows names it; it lives in drive_c/WINDOWS of
+// the machine folder.
+inline constexpr std::string_view kWindowsDirectory = "C:\\WINDOWS";
+
 // --- The machine folder (machine_folder.cpp) ------------------------------
 
 // The machine folder: $SAVERSET_MACHINE, else $XDG_DATA_HOME/saverset/machine,

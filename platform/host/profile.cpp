@@ -15,7 +15,9 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LP
   if (!host::EnsureMachineFolder()) return FALSE;
 
   std::string windowsPath = fileName;
-  if (windowsPath.find_first_of("\\/") == std::string::npos) windowsPath.insert(0, "C:\\WINDOWS\\");
+  if (windowsPath.find_first_of("\\/") == std::string::npos) {
+    windowsPath.insert(0, std::string(host::kWindowsDirectory) + "\\");
+  }
   std::filesystem::path file;
   if (host::MapWindowsPath(windowsPath, &file) != ERROR_SUCCESS) return FALSE;
   // Windows does not make the folder of a profile file either.
