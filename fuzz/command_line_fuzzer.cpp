@@ -76,12 +76,17 @@ ExpectedParse ExpectedParseOf(const std::string& tail) {
   if (closing == std::string::npos) return out.result = COMMAND_LINE_NO_QUOTES, out;
   out.name = tail.substr(opening + 1, closing - opening - 1);
   if (out.name.empty()) return out.result = COMMAND_LINE_NO_NAME, out;
+  const auto holdsLineEnd = [](const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+  };
+  if (holdsLineEnd(out.name)) return out.result = COMMAND_LINE_NO_QUOTES, out;
   if (std::strlen("C:\\WINDOWS\\") + out.name.size() + std::strlen(".scr") >= MAX_PATH) {
     return out.result = COMMAND_LINE_NAME_TOO_LONG, out;
   }
   size_t start = closing + 1;
   while (start < tail.size() && tail[start] == ' ') ++start;
   out.path = tail.substr(start);
+  if (holdsLineEnd(out.path)) return out.result = COMMAND_LINE_NO_QUOTES, out;
   if (out.path.size() >= MAX_PATH) return out.result = COMMAND_LINE_PATH_TOO_LONG, out;
   return out;
 }

@@ -24,6 +24,10 @@ LPCSTR CommandLineErrorTitle(CommandLineResult result) {
   return NULL;
 }
 
+static BOOL HoldsLineEnd(LPCSTR text) {
+  return strpbrk(text, "\r\n") != NULL;
+}
+
 CommandLineResult ParseCommandLine(LPSTR tail, InstallRequest* request) {
   request->name[0] = '\0';
   request->path[0] = '\0';
@@ -48,12 +52,16 @@ CommandLineResult ParseCommandLine(LPSTR tail, InstallRequest* request) {
 
   LPCSTR name = opening + 1;
   if (*name == '\0') return COMMAND_LINE_NO_NAME;
+  // Every file that records the name or the path keeps one entry per line: a
+  // line end inside either would split an entry or smuggle in another.
+  if (HoldsLineEnd(name)) return COMMAND_LINE_NO_QUOTES;
   // Tested before the copy: nothing may be written beyond a buffer.
   if (!ScreenSaverNameFits(name)) return COMMAND_LINE_NAME_TOO_LONG;
   lstrcpyA(request->name, name);
 
   LPCSTR path = closing + 1;
   while (*path == ' ') ++path;
+  if (HoldsLineEnd(path)) return COMMAND_LINE_NO_QUOTES;
   if (lstrlenA(path) >= MAX_PATH) return COMMAND_LINE_PATH_TOO_LONG;
   lstrcpyA(request->path, path);
   return COMMAND_LINE_ACCEPTED;

@@ -22,7 +22,8 @@ typedef enum CommandLineResult {
 // `request`. Only the first character of the tail can start an option; its
 // one letter is taken whatever it is, and g or G sets `global`. Text before
 // the opening quote is ignored; blanks (code 32 only) after the closing quote
-// are skipped; the rest, unchanged, is the path. Writes a NUL over the
+// are skipped; the rest, unchanged, is the path. A name or path holding a CR
+// or LF is malformed (NO_QUOTES, "Bad command line"). Writes a NUL over the
 // closing quote. Reads the Windows directory to know whether the texts built
 // from the name fit their buffers; writes nothing else anywhere.
 //   "-g \"Aquarium\" D:\\Shows"  => ACCEPTED, name "Aquarium", path "D:\\Shows", global
@@ -31,6 +32,7 @@ typedef enum CommandLineResult {
 //   "-"                          => BAD_OPTION
 //   "-\"Aquarium\""              => NO_QUOTES (the quote was taken as the option)
 //   "\"\" D:\\x"                 => NO_NAME
+//   "\"A\nB\" D:\\x"             => NO_QUOTES
 CommandLineResult ParseCommandLine(LPSTR tail, InstallRequest* request);
 
 // The message box title for a rejected command line, e.g. "No command line";

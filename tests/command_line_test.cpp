@@ -44,6 +44,12 @@ TEST_F(CommandLine, RejectsMalformedTails) {
       {"-\"Aquarium\" D:\\x", COMMAND_LINE_NO_QUOTES, "Bad command line"},
       {"\"\" D:\\x", COMMAND_LINE_NO_NAME, "No name specified"},
       {"-g \"\"", COMMAND_LINE_NO_NAME, "No name specified"},
+      // A line end in the name or the path would split the lines that record them.
+      {"\"A\nB\" D:\\x", COMMAND_LINE_NO_QUOTES, "Bad command line"},
+      {"-g \"A\rB\" D:\\x", COMMAND_LINE_NO_QUOTES, "Bad command line"},
+      {"\"Aquarium\" D:\\x\r\n[Boot]", COMMAND_LINE_NO_QUOTES, "Bad command line"},
+      {"\"Aquarium\" D:\\x\n", COMMAND_LINE_NO_QUOTES, "Bad command line"},
+      {"\"Aquarium\" \r", COMMAND_LINE_NO_QUOTES, "Bad command line"},
       // C:\WINDOWS\ + name + .scr must fit in 259 characters.
       {"\"" + longName + "\"", COMMAND_LINE_NAME_TOO_LONG, "Name too long"},
       {"\"" + std::string(400, 'n') + "\"", COMMAND_LINE_NAME_TOO_LONG, "Name too long"},

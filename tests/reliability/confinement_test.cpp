@@ -244,7 +244,8 @@ TEST_F(Confinement, HostilePathArgumentsStayInside) {
         std::string(259, 'p')}) {
     ExpectConfined("path " + path, [&] {
       const ProgramRun run = RunProgram({"\"Aquarium\"", path}, inner_);
-      EXPECT_EQ(run.exitCode, 0);
+      // A line end in the path makes the command line malformed.
+      EXPECT_EQ(run.exitCode, path.find_first_of("\r\n") == std::string::npos ? 0 : 255);
     });
     EXPECT_EQ(ReadBytes(machine_ / "drive_c" / "WINDOWS" / "system.ini").find("evil"),
               std::string::npos);
