@@ -33,41 +33,52 @@ struct KeyPathCall {
   int length;
 };
 
-// One level of the walk: copy the path, split off the first level, obtain
-// its key, then go deeper or do the last level's work, and close and free on
-// the way back.
+// The walk: one private copy of the whole path, split at each '/' in place,
+// and the key of every level so far in one array, so that memory stays
+// linear in the path's length and no recursion depth is left to the caller.
+// Levels are obtained from the top down and closed from the bottom up, as a
+// nested walk would close them.
 static void WalkKeyPath(HKEY parent, LPCSTR keyPath, KeyPathCall* call) {
   if (keyPath == NULL) {
     call->operation->fail(call);
     return;
   }
+  size_t levelCount = 1;
+  for (LPCSTR c = keyPath; *c != '\0'; ++c) {
+    if (*c == '/') ++levelCount;
+  }
   LPSTR copy = (LPSTR)malloc((size_t)lstrlenA(keyPath) + 1);
-  if (copy == NULL) {
+  HKEY* keys = (HKEY*)malloc(levelCount * sizeof(HKEY));
+  if (copy == NULL || keys == NULL) {
+    free(copy);
+    free(keys);
     call->operation->fail(call);
     return;
   }
   lstrcpyA(copy, keyPath);
 
-  LPSTR rest = strchr(copy, '/');
-  if (rest != NULL) {
-    *rest = '\0';
-    ++rest;
-  }
-
-  HKEY key = NULL;
-  if (call->operation->obtainLevel(parent, copy, call, &key) != ERROR_SUCCESS) {
-    free(copy);
-    call->operation->fail(call);
-    return;
-  }
-
+  size_t opened = 0;
   BOOL handedBack = FALSE;
-  if (rest != NULL) {
-    WalkKeyPath(key, rest, call);
-  } else {
-    handedBack = call->operation->workAtLastLevel(key, call);
+  LPSTR level = copy;
+  for (;;) {
+    LPSTR rest = strchr(level, '/');
+    if (rest != NULL) *rest++ = '\0';
+    HKEY above = opened == 0 ? parent : keys[opened - 1];
+    HKEY key = NULL;
+    if (call->operation->obtainLevel(above, level, call, &key) != ERROR_SUCCESS) {
+      call->operation->fail(call);
+      break;
+    }
+    keys[opened++] = key;
+    if (rest == NULL) {
+      handedBack = call->operation->workAtLastLevel(key, call);
+      break;
+    }
+    level = rest;
   }
-  if (!handedBack) RegCloseKey(key);
+  if (handedBack) --opened;
+  while (opened > 0) RegCloseKey(keys[--opened]);
+  free(keys);
   free(copy);
 }
 

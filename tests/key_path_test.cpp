@@ -3,6 +3,9 @@
 #include "registry_paths/key_path.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -78,6 +81,36 @@ TEST_F(KeyPath, LevelsAreSplitAtSlashesOnly) {
     EXPECT_EQ(WriteStringAtPath(HKEY_CURRENT_USER, c.keyPath, c.keyPath, "v"), 1);
     EXPECT_EQ(QueryString(c.key, c.keyPath), std::string("v\0", 2));
   }
+}
+
+// A path of many levels is walked with memory linear in its length and no
+// recursion as deep as the path: in a child with a small stack, 30,000 empty
+// levels (each addresses the key above it) reach the value and grow the
+// peak memory by little more than the path and its open keys.
+TEST_F(KeyPath, DeepPathsNeedLittleMemoryAndStack) {
+  ASSERT_EQ(WriteStringAtPath(HKEY_CURRENT_USER, "Control Panel/Desktop", "v", "deep"), 4);
+  const std::string deep = "Control Panel" + std::string(30000, '/') + "Desktop";
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit stack = {1 << 20, 1 << 20};
+    setrlimit(RLIMIT_STACK, &stack);
+    rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    char value[8] = "";
+    const int length =
+        ReadStringAtPath(HKEY_CURRENT_USER, deep.c_str(), "v", "none", value, sizeof value);
+    HKEY key = OpenKeyPath(HKEY_CURRENT_USER, deep.c_str(), KEY_READ);
+    getrusage(RUSAGE_SELF, &after);
+    const long grownKiB = after.ru_maxrss - before.ru_maxrss;
+    const bool fine = length == 4 && std::string(value) == "deep" && key != nullptr &&
+                      RegCloseKey(key) == ERROR_SUCCESS && HostOpenKeyCount() == 0;
+    _exit(!fine ? 1 : grownKiB > 48 * 1024 ? 2 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the walk crashed (signal " << WTERMSIG(status) << ")";
+  EXPECT_NE(WEXITSTATUS(status), 1) << "wrong result";
+  EXPECT_NE(WEXITSTATUS(status), 2) << "peak memory grew by more than 48 MiB";
 }
 
 TEST_F(KeyPath, EmptyTextIsWrittenButCountsZero) {
