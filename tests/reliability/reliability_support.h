@@ -35,9 +35,11 @@ struct ProgramRun {
 
 // Runs the built saverset with `arguments` (after its own name), in `folder`
 // as the current directory, with `environment` ("NAME=value") added to this
-// process's, and collects its standard error.
+// process's, and collects its standard error. `self` is the name the program
+// is given for itself (its path by default).
 inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs::path& folder,
-                             const std::vector<std::string>& environment = {}) {
+                             const std::vector<std::string>& environment = {},
+                             const std::string& self = SAVERSET_PROGRAM) {
   ProgramRun run;
   int errors[2];
   if (pipe(errors) != 0) return run;
@@ -49,8 +51,8 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs
     if (chdir(folder.c_str()) != 0) _exit(126);
     for (const std::string& variable : environment) putenv(strdup(variable.c_str()));
     std::vector<char*> argv;
-    std::string self = SAVERSET_PROGRAM;
-    argv.push_back(self.data());
+    std::string name = self;
+    argv.push_back(name.data());
     std::vector<std::string> copies = arguments;
     for (std::string& argument : copies) argv.push_back(argument.data());
     argv.push_back(nullptr);
