@@ -12,6 +12,8 @@ set_property(SOURCE ${PROJECT_SOURCE_DIR}/platform/win32/saverset.rc APPEND PROP
   SAVERSET_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
   SAVERSET_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   SAVERSET_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+# The release script names the zip after the same version.
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/saverset-version.txt CONTENT "${PROJECT_VERSION}\n")
 
 # Link options shared by every program of this build.
 set(SAVERSET_WINDOWS_LINK_OPTIONS
@@ -26,7 +28,11 @@ set(SAVERSET_WINDOWS_LINK_OPTIONS
   # Data Execution Prevention and address space layout randomisation; the
   # current binutils set them by default, older ones do not.
   -Wl,--nxcompat
-  -Wl,--dynamicbase)
+  -Wl,--dynamicbase
+  # No build time in the PE header (the linker would write the current time
+  # there), so that two builds of one commit are the same file. The version
+  # resource carries no time of its own.
+  -Wl,--no-insert-timestamp)
 
 target_link_options(saverset PRIVATE
   ${SAVERSET_WINDOWS_LINK_OPTIONS}

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the given groups need, only where missing.
 # Groups: build (host build and tests), fuzz (clang's libFuzzer), bench
-# (Google Benchmark and timing tools), windows (MinGW-w64, Wine, Xvfb).
+# (Google Benchmark and timing tools), windows (MinGW-w64, Wine, Xvfb),
+# release (what scripts/release.sh and its check need: the i686 MinGW-w64
+# toolchain, zip and unzip).
 set -euo pipefail
 
 declare -A groups=(
   [build]="cmake g++ libgtest-dev libgmock-dev python3"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev time hyperfine"
+  [release]="cmake git g++-mingw-w64-i686 binutils-mingw-w64-i686 zip unzip"
   [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdotool imagemagick x11-utils"
 )
 
