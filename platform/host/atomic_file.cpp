@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/host/host_backend.h"
@@ -74,10 +75,36 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int Fd() const { return fd_; }
+  // Gives the descriptor up to the caller, who closes it.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;
 };
+
+// Opens a file to be read whole: neither the file nor its folder may be a
+// symbolic link, since what the machine folder holds is read, never what a
+// link points at, and it must be a regular file. O_NONBLOCK: a FIFO planted in
+// place of a file must not hang the caller. Gives the descriptor, which the
+// caller closes, and the file's size; errors as ReadWholeFile's.
+LONG OpenForReading(const std::filesystem::path& file, int* fd, size_t* size) {
+  if (IsLink(file.parent_path())) return ERROR_ACCESS_DENIED;
+  FileDescriptor in(
+      FileCalls().open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  if (in.Fd() < 0) {
+    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
+    return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT;
+  }
+  struct stat info;
+  if (::fstat(in.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_READ_FAULT;
+  *size = static_cast<size_t>(info.st_size);
+  *fd = in.Release();
+  return ERROR_SUCCESS;
+}
 
 bool WriteAll(int fd, std::string_view content) {
   while (!content.empty()) {
@@ -177,22 +204,15 @@ FileSystemCalls& FileCalls() {
 
 LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
   content->clear();
-  // Neither the file nor its folder may be a symbolic link: what the machine
-  // folder holds is read, never what a link points at. O_NONBLOCK: a FIFO
-  // planted in place of a file must not hang the caller.
-  if (IsLink(file.parent_path())) return ERROR_ACCESS_DENIED;
-  FileDescriptor in(
-      FileCalls().open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
-  if (in.Fd() < 0) {
-    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
-    return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT;
-  }
-  struct stat info;
-  if (::fstat(in.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_READ_FAULT;
+  int fd;
+  size_t size;
+  const LONG opened = OpenForReading(file, &fd, &size);
+  if (opened != ERROR_SUCCESS) return opened;
+  FileDescriptor in(fd);
   // Room for a block more than the file holds: the read that finds the end
   // goes there instead of growing the buffer, which would copy it whole. What
   // is left over lets an edit of the content grow it in place.
-  content->resize(static_cast<size_t>(info.st_size) + 4096);
+  content->resize(size + 4096);
   size_t filled = 0;
   for (;;) {
     // Only a file that grew while it was read needs more.
@@ -208,6 +228,26 @@ LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
   }
   content->resize(filled);
   return ERROR_SUCCESS;
+}
+
+bool FileHolds(const std::filesystem::path& file, std::string_view text) {
+  int fd;
+  size_t size;
+  if (OpenForReading(file, &fd, &size) != ERROR_SUCCESS) return false;
+  FileDescriptor in(fd);
+  if (size != text.size()) return false;
+  char piece[64 * 1024];
+  size_t compared = 0;
+  for (;;) {
+    const ssize_t got = ::read(in.Fd(), piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return compared == text.size();
+    if (static_cast<size_t>(got) > text.size() - compared ||
+        std::memcmp(piece, text.data() + compared, static_cast<size_t>(got)) != 0)
+      return false;
+    compared += static_cast<size_t>(got);
+  }
 }
 
 LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view content) {

@@ -71,6 +71,11 @@ FileSystemCalls& FileCalls();
 // included, ERROR_READ_FAULT.
 LONG ReadWholeFile(const std::filesystem::path& file, std::string* content);
 
+// Whether ReadWholeFile would give exactly `text`. Compares in pieces, so
+// that a file that did not change is not copied whole once more; false for a
+// file ReadWholeFile would not read.
+bool FileHolds(const std::filesystem::path& file, std::string_view text);
+
 // Replaces `file` by `content` durably and atomically: a temporary file in the
 // same folder is written, flushed and renamed over `file`, then the folder is
 // flushed. On failure `file` stays as it was, the temporary file is removed,

@@ -6,12 +6,9 @@
 // - Other processes change the files, so every call looks at the file again;
 //   a missing file is an empty registry. The parsed file of each root is kept
 //   across calls, and a file is parsed again only when its bytes differ from
-//   those kept. A call that only reads does not even read the file again
-//   when its size, inode and times are what they were when last looked at,
-//   and were then already some seconds old (a change made later moves them,
-//   whatever the granularity of the file system's times); otherwise it reads
-//   the file in pieces and compares. Changes go through UpdateKeptFile: locked, re-read
-//   (and compared), edited and replaced atomically, and only when they change
+//   those kept: a call that only reads compares the file with the kept text
+//   in pieces. Changes go through UpdateKeptFile: locked, re-read (and
+//   compared), edited and replaced atomically, and only when they change
 //   something (not for an existing key, nor a value set to what it holds).
 //   A file that does not read as REGEDIT4 is never written: every call on
 //   its root fails with ERROR_BADDB and names the file and the line at fault
@@ -35,13 +32,6 @@
 // Windows they are views over the other roots), deleting keys and values,
 // enumeration, classes, security, volatile keys, links, notifications and
 // last-write times.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -169,58 +159,17 @@ std::mutex& RegistryLock() {
   return *lock;
 }
 
-// What the file system says of a file without reading it.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  long long modifiedNs = 0;
-  long long changedNs = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-long long Nanoseconds(const timespec& time) {
-  return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
-}
-
-// The identity of a regular file in a folder that is not a symbolic link
-// (ReadWholeFile reads no other); false for anything else.
-bool Identify(const std::filesystem::path& file, FileIdentity* identity) {
-  struct stat folder, info;
-  if (::lstat(file.parent_path().c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
-      ::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-    return false;
-  *identity = {info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
-               Nanoseconds(info.st_ctim)};
-  return true;
-}
-
-// More than the coarsest granularity of file times (two seconds) plus the
-// kernel's clock tick.
-constexpr long long kSettledNs = 3000000000LL;
-
 // The registry file of one root as this process last read or wrote it.
 struct ParsedFile {
   explicit ParsedFile(const char* root) : file(root) {}
 
-  // Whether the identity alone shows that the file still holds `file`'s
-  // text: it was taken before that text was read, when the file's times
-  // were already older than any time a later change can give them.
-  bool Settled(const FileIdentity& now) const {
-    return valid && identified && identity == now &&
-           std::max(identity.modifiedNs, identity.changedNs) + kSettledNs < seenAt;
-  }
   void Forget(const char* root) {
     valid = false;
-    identified = false;
     file = host::RegistryFile(root);
   }
 
   bool valid = false;  // `file` holds the text of the file at `path`
   std::filesystem::path path;
-  bool identified = false;  // `identity` was taken at `seenAt`, before the text was read
-  FileIdentity identity;
-  long long seenAt = 0;
   host::RegistryFile file;
 };
 
@@ -228,31 +177,6 @@ ParsedFile& Parsed(const RootKey& root) {
   static ParsedFile* files =
       new ParsedFile[2]{ParsedFile(kRootKeys[0].name), ParsedFile(kRootKeys[1].name)};
   return files[&root - kRootKeys];
-}
-
-// Whether `file` holds exactly `text`, read in pieces, so that a file that
-// did not change is not copied whole once more.
-bool HoldsText(const std::filesystem::path& file, std::string_view text) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info;
-  bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-              static_cast<size_t>(info.st_size) == text.size();
-  char piece[64 * 1024];
-  size_t compared = 0;
-  while (same) {
-    const ssize_t got = ::read(fd, piece, sizeof piece);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      same = got == 0 && compared == text.size();
-      break;
-    }
-    same = static_cast<size_t>(got) <= text.size() - compared &&
-           std::memcmp(piece, text.data() + compared, static_cast<size_t>(got)) == 0;
-    compared += static_cast<size_t>(got);
-  }
-  ::close(fd);
-  return same;
 }
 
 // Gives the root's registry as its file holds it, without creating anything;
@@ -264,17 +188,10 @@ LONG Load(const RootKey& root, const host::RegistryFile** file) {
   const std::filesystem::path path = RegistryFilePath(root);
   ParsedFile& parsed = Parsed(root);
   *file = &parsed.file;
-  timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  FileIdentity identity;
-  const bool identified = Identify(path, &identity);
-  if (identified && parsed.valid && parsed.path == path &&
-      (parsed.Settled(identity) || HoldsText(path, parsed.file.Text()))) {
-    parsed.identified = true;
-    parsed.identity = identity;
-    parsed.seenAt = Nanoseconds(now);
+  // Only the bytes tell whether the kept parse still holds: a file's size,
+  // inode and times can stay as they were across a change.
+  if (parsed.valid && parsed.path == path && host::FileHolds(path, parsed.file.Text()))
     return ERROR_SUCCESS;
-  }
 
   std::string text;
   const LONG read = host::ReadWholeFile(path, &text);
@@ -292,9 +209,6 @@ LONG Load(const RootKey& root, const host::RegistryFile** file) {
     parsed.valid = true;
     parsed.path = path;
   }
-  parsed.identified = identified;
-  parsed.identity = identity;
-  parsed.seenAt = Nanoseconds(now);
   return ERROR_SUCCESS;
 }
 
@@ -325,9 +239,6 @@ LONG Change(const RootKey& root, const RegistryChange& change) {
       parsed.valid = exists;
       parsed.path = path;
     }
-    // Written or not, the file is looked at again before the identity
-    // alone is trusted.
-    parsed.identified = false;
     bool changed = false;
     const LONG result = change(&parsed.file, &changed);
     if (result != ERROR_SUCCESS) return result;
