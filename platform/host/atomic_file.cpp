@@ -250,13 +250,6 @@ bool FileHolds(const std::filesystem::path& file, std::string_view text) {
   }
 }
 
-LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view content) {
-  return UpdateFile(file, [content](std::string_view, bool, std::string* edited, bool*) {
-    *edited = content;
-    return ERROR_SUCCESS;
-  });
-}
-
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
   std::string edited;
   return UpdateKeptFile(

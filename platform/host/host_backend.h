@@ -76,12 +76,6 @@ LONG ReadWholeFile(const std::filesystem::path& file, std::string* content);
 // file ReadWholeFile would not read.
 bool FileHolds(const std::filesystem::path& file, std::string_view text);
 
-// Replaces `file` by `content` durably and atomically: a temporary file in the
-// same folder is written, flushed and renamed over `file`, then the folder is
-// flushed. On failure `file` stays as it was, the temporary file is removed,
-// and ERROR_WRITE_FAULT comes back. Serialized like UpdateFile.
-LONG ReplaceFileAtomically(const std::filesystem::path& file, std::string_view content);
-
 // An edit of a file's content: given the current content (`exists` false for a
 // missing file), fills `edited` and returns ERROR_SUCCESS to have it written,
 // or returns an error to leave the file alone. Setting `*unchanged` to true

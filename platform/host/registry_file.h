@@ -73,7 +73,6 @@ class RegistryFile {
 
   // The file's text with every edit made so far.
   const std::string& Text() const { return text_; }
-  const std::string& RootName() const { return root_; }
 
   // Whether the key exists; when it does and `storedPath` is given, fills it
   // with the key's path in the case the file spells it (its own header's
