@@ -55,8 +55,14 @@ LONG MapWindowsPath(std::string_view windowsPath, std::filesystem::path* hostPat
 
 // --- Files (atomic_file.cpp) ------------------------------------------------
 
-// The system calls through which every file change goes. Tests replace them
-// to inject faults; everything else leaves them as they are.
+// The seam through which tests make the file layer's system calls fail; all
+// other code leaves it as it is. It covers every open of a file or folder
+// that the layer reads, writes or locks, every write of content, every flush
+// of a file or folder but one, and the rename over the old file. The layer's
+// other calls go to the system directly: read, fstat, lstat, fchmod, flock,
+// linkat, unlink, AppendLine's ftruncate of a torn line and the flush after
+// it, and the mkdir of EnsureMachineFolder; the fault-injection suite reaches
+// those through an LD_PRELOAD library instead.
 struct FileSystemCalls {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*write)(int fd, const void* data, size_t size);
