@@ -292,7 +292,7 @@ TEST_F(Registry, SeesChangesMadeByOthersBetweenCalls) {
 
   // A key that someone removed from the file is gone for its handle too.
   Write(kUserFile, "REGEDIT4\n");
-  EXPECT_EQ(SetString(key, "v", "mine"), 1018L);  // ERROR_KEY_DELETED
+  EXPECT_EQ(SetString(key, "v", "mine"), ERROR_KEY_DELETED);
   EXPECT_EQ(Read(kUserFile), "REGEDIT4\n");
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }

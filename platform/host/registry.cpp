@@ -47,8 +47,6 @@ namespace {
 
 namespace host = saverset::host;
 
-constexpr LONG kErrorKeyDeleted = 1018;  // ERROR_KEY_DELETED
-
 struct RootKey {
   ULONG_PTR handle;
   const char* name;
@@ -299,7 +297,7 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
   const host::RegistryFile* file;
   status = Load(*parentKey.root, &file);
   if (status != ERROR_SUCCESS) return status;
-  if (!file->KeyExists(parentKey.path)) return kErrorKeyDeleted;
+  if (!file->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
   std::string stored;
   bool created = false;
   if (!file->KeyExists(path, &stored)) {
@@ -309,7 +307,7 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
     // Another process may have changed the file since it was read; the
     // change decides again under the lock.
     status = Change(*parentKey.root, [&](host::RegistryFile* current, bool* changed) -> LONG {
-      if (!current->KeyExists(parentKey.path)) return kErrorKeyDeleted;
+      if (!current->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
       if (!current->CreateKey(path, changed, &stored)) return ERROR_BAD_PATHNAME;
       created = *changed;
       return ERROR_SUCCESS;
@@ -336,7 +334,7 @@ extern "C" LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWOR
 
   std::lock_guard<std::mutex> lock(RegistryLock());
   return Change(*key.root, [&](host::RegistryFile* file, bool* changed) -> LONG {
-    if (!file->KeyExists(key.path)) return kErrorKeyDeleted;
+    if (!file->KeyExists(key.path)) return ERROR_KEY_DELETED;
     DWORD oldType;
     std::string oldData;
     if (file->FindValue(key.path, name, &oldType, &oldData) && oldType == type && oldData == bytes)
@@ -359,7 +357,7 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD r
   const host::RegistryFile* file;
   status = Load(*key.root, &file);
   if (status != ERROR_SUCCESS) return status;
-  if (!file->KeyExists(key.path)) return kErrorKeyDeleted;
+  if (!file->KeyExists(key.path)) return ERROR_KEY_DELETED;
   DWORD foundType;
   std::string bytes;
   if (!file->FindValue(key.path, valueName == nullptr ? "" : valueName, &foundType, &bytes))
