@@ -48,18 +48,19 @@ namespace {
 namespace host = saverset::host;
 
 struct RootKey {
-  ULONG_PTR handle;
+  HKEY handle;
   const char* name;
 };
-constexpr RootKey kRootKeys[] = {
-    {0x80000001u, "HKEY_CURRENT_USER"},
-    {0x80000002u, "HKEY_LOCAL_MACHINE"},
+const RootKey kRootKeys[] = {
+    {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
 };
-constexpr ULONG_PTR kPredefinedHandles[] = {0x80000000u, 0x80000001u, 0x80000002u, 0x80000003u};
+const HKEY kPredefinedHandles[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
+                                   HKEY_USERS};
 
 bool IsPredefined(HKEY key) {
-  for (ULONG_PTR handle : kPredefinedHandles) {
-    if (reinterpret_cast<ULONG_PTR>(key) == handle) return true;
+  for (HKEY handle : kPredefinedHandles) {
+    if (key == handle) return true;
   }
   return false;
 }
@@ -114,7 +115,7 @@ HandleTable& Handles() {
 
 LONG Resolve(HKEY handle, OpenKey* key) {
   for (const RootKey& root : kRootKeys) {
-    if (reinterpret_cast<ULONG_PTR>(handle) == root.handle) {
+    if (handle == root.handle) {
       *key = OpenKey{&root, std::string(), KEY_ALL_ACCESS};
       return ERROR_SUCCESS;
     }
