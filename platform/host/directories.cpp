@@ -30,13 +30,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using saverset::host::AnsiUpper;
+using saverset::host::IsPathSeparator;
+using saverset::host::IsReservedCharacter;
 using saverset::host::kWindowsDirectory;
 
 constexpr size_t kLongestPath = 32767;
-
-bool IsSeparator(char c) {
-  return c == '\\' || c == '/';
-}
 
 // Dropped when a short name is made, and never part of a legal 8.3 name.
 bool IsDropped(unsigned char c) {
@@ -45,7 +43,7 @@ bool IsDropped(unsigned char c) {
 }
 
 bool IsShortNameCharacter(unsigned char c) {
-  return c >= 32 && !IsDropped(c) && std::strchr("<>:\"|?*\\/", c) == nullptr;
+  return !IsDropped(c) && !IsReservedCharacter(c) && !IsPathSeparator(static_cast<char>(c));
 }
 
 bool IsLegalShortName(std::string_view name) {
@@ -154,7 +152,7 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR buffer, DWORD s
   std::error_code error;
   const fs::file_status status = fs::status(target, error);
   if (!fs::exists(status)) return 0;
-  if (IsSeparator(path.back()) && !fs::is_directory(status)) return 0;
+  if (IsPathSeparator(path.back()) && !fs::is_directory(status)) return 0;
 
   // Walk the path as given: the drive, separators, "." and ".." and legal 8.3
   // components stay as they are; each other component is looked up by the
@@ -167,12 +165,12 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR buffer, DWORD s
     start = 2;
   }
   while (start < path.size()) {
-    if (IsSeparator(path[start])) {
+    if (IsPathSeparator(path[start])) {
       result += path[start++];
       continue;
     }
     size_t end = start;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
     std::string_view name = path.substr(start, end - start);
     if (name == "." || name == ".." || IsLegalShortName(name)) {
       result.append(name);

@@ -44,6 +44,13 @@ std::filesystem::path MachineFolder();
 // writes. Returns false when the folder cannot be made.
 bool EnsureMachineFolder();
 
+// Whether `c` separates the components of a Windows path: '\' or '/'.
+bool IsPathSeparator(char c);
+
+// Whether no Windows file name may hold the byte `c`: control characters and
+// < > : " | ? *.
+bool IsReservedCharacter(unsigned char c);
+
 // Maps a Windows path into the machine folder ("X:\a\b" => drive_x/a/b,
 // "\a" and relative paths on C:\). Existing components are matched case-
 // insensitively (an exact match wins, otherwise the first in byte order); the

@@ -25,28 +25,8 @@ std::string_view Environment(const char* name) {
   return value == nullptr ? std::string_view() : std::string_view(value);
 }
 
-bool IsSeparator(char c) {
-  return c == '\\' || c == '/';
-}
-
 bool IsAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool IsReservedCharacter(unsigned char c) {
-  if (c < 32) return true;
-  switch (c) {
-    case '<':
-    case '>':
-    case ':':
-    case '"':
-    case '|':
-    case '?':
-    case '*':
-      return true;
-    default:
-      return false;
-  }
 }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9, whatever follows the first dot.
@@ -67,7 +47,8 @@ bool IsDeviceName(std::string_view name) {
 LONG ParseWindowsPath(std::string_view path, char* drive, std::vector<std::string_view>* names) {
   if (path.empty()) return ERROR_BAD_PATHNAME;
   // \\server\share, \\.\device and \\?\ paths, with either separator.
-  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return ERROR_BAD_PATHNAME;
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]))
+    return ERROR_BAD_PATHNAME;
   *drive = 'c';
   if (path.size() >= 2 && path[1] == ':' && IsAsciiLetter(path[0])) {
     *drive = static_cast<char>(path[0] | 0x20);
@@ -78,7 +59,7 @@ LONG ParseWindowsPath(std::string_view path, char* drive, std::vector<std::strin
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = start;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
     std::string_view name = path.substr(start, end - start);
     start = end + 1;
     if (name.empty() || name == ".") continue;
@@ -133,6 +114,26 @@ bool MakeLayoutFolder(const fs::path& folder) {
 }
 
 }  // namespace
+
+bool IsPathSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+bool IsReservedCharacter(unsigned char c) {
+  if (c < 32) return true;
+  switch (c) {
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '|':
+    case '?':
+    case '*':
+      return true;
+    default:
+      return false;
+  }
+}
 
 fs::path MachineFolder() {
   std::string_view machine = Environment("SAVERSET_MACHINE");
