@@ -13,11 +13,12 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
 jobs=${FUZZ_JOBS:-2}
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  targets=(command_line_fuzzer profile_file_fuzzer registry_file_fuzzer path_mapping_fuzzer)
-fi
 
 cmake --preset fuzz >/dev/null
+# Every target, as fuzz/CMakeLists.txt lists them, unless some are named.
+if [ ${#targets[@]} -eq 0 ]; then
+  mapfile -t targets <build/fuzz/fuzz/targets.txt
+fi
 cmake --build build/fuzz --target "${targets[@]}" -j"$jobs"
 
 work=build/fuzz/run
