@@ -610,7 +610,6 @@ bool RegistryFile::SetValue(std::string_view path, std::string_view name, DWORD 
   if (!IsValidRegistryKeyPath(path) || !IsValidRegistryValueName(name)) return false;
   std::string stored;
   if (!KeyExists(path, &stored)) return false;
-  const std::string line = FormatRegistryValueLine(name, type, data);
 
   Value value;
   if (FindLastValue(path, name, &value)) {
@@ -619,6 +618,7 @@ bool RegistryFile::SetValue(std::string_view path, std::string_view name, DWORD 
     if (value.contentEnd == value.lineEnd) text += kLineEnd;
     return Apply({{value.lineBegin, value.contentEnd, std::move(text)}});
   }
+  const std::string line = FormatRegistryValueLine(name, type, data);
   for (size_t i = 0; i < blocks_.size(); ++i) {
     const Block& block = blocks_[i];
     if (!EqualsIgnoreCase(BlockPath(block), path)) continue;
