@@ -84,13 +84,19 @@ bool IsPlainText(DWORD type, std::string_view data) {
          std::string_view::npos;
 }
 
-// One pass over a file's text. Positions are offsets into `text`; the current
-// physical line is [lineBegin, lineEnd) with its text ending at contentEnd.
+// What Scanner::ReadLine found on a line.
+enum class LineKind { kNothing, kHeader, kValue, kBad };
+
+// One pass over a file's text, line by line. Positions are offsets into the
+// text; the current physical line is [LineBegin(), LineEnd()) with its text
+// ending at ContentEnd(). A value line may run on over continuation lines, and
+// the scanner then stands at the last of them.
 class Scanner {
  public:
   Scanner(std::string_view text, std::string_view root, RegistryParseError* error)
       : text_(text), root_(root), error_(error) {}
 
+  // Stands at the line that starts at `begin`; the line count stays.
   void StartLine(size_t begin) {
     pos_ = lineBegin_ = begin;
     const void* newline = std::memchr(text_.data() + begin, '\n', text_.size() - begin);
@@ -103,6 +109,25 @@ class Scanner {
     contentEnd_ = at > begin && text_[at - 1] == '\r' ? at - 1 : at;
   }
 
+  // Stands at the next line and counts it; false when the text ends first.
+  bool NextLine() {
+    if (lineEnd_ >= text_.size()) return false;
+    ++line_;
+    StartLine(lineEnd_);
+    return true;
+  }
+
+  size_t LineBegin() const { return lineBegin_; }
+  size_t ContentEnd() const { return contentEnd_; }
+  size_t LineEnd() const { return lineEnd_; }
+
+  // Whether the current line's text, without the blanks after it, is `text`.
+  bool LineIs(std::string_view text) const {
+    return text_.substr(pos_, TrimmedEnd() - pos_) == text;
+  }
+
+  // Records `message` at the current line in the error (when there is one);
+  // always false.
   bool Fail(const char* message) {
     if (error_ != nullptr) {
       error_->line = line_;
@@ -111,6 +136,66 @@ class Scanner {
     return false;
   }
 
+  // Reads the current line: blank and comment lines, key headers (their
+  // path offsets into `*pathBegin`, `*pathEnd`) and value lines.
+  LineKind ReadLine(size_t* pathBegin, size_t* pathEnd) {
+    SkipBlanks();
+    if (AtEnd() || Peek() == ';') return LineKind::kNothing;
+    if (Peek() == '[') return Header(pathBegin, pathEnd) ? LineKind::kHeader : LineKind::kBad;
+    if (AtValueLine()) {
+      size_t nameBegin, nameEnd, dataBegin;
+      bool escaped = false;
+      DWORD type;
+      return ValueLine(&nameBegin, &nameEnd, &escaped, &dataBegin, &type) ? LineKind::kValue
+                                                                          : LineKind::kBad;
+    }
+    Fail("not a key header, value, comment or blank line");
+    return LineKind::kBad;
+  }
+
+  // Whether the current line, after its leading blanks, starts a value.
+  bool AtValueLine() {
+    SkipBlanks();
+    return !AtEnd() && (Peek() == '"' || Peek() == '@');
+  }
+
+  // Reads a value line from its first byte after AtValueLine: where the name
+  // as written lies (empty for @), whether it holds escapes, where the data
+  // starts and its type.
+  bool ValueLine(size_t* nameBegin, size_t* nameEnd, bool* escaped, size_t* dataBegin,
+                 DWORD* type) {
+    if (Peek() == '@') {
+      *nameBegin = *nameEnd = ++pos_;
+    } else {
+      *nameBegin = ++pos_;
+      if (!Quoted(nullptr, escaped, "value name without closing quote")) return false;
+      *nameEnd = pos_ - 1;
+    }
+    SkipBlanks();
+    if (AtEnd() || Peek() != '=') return Fail("= expected after the value name");
+    ++pos_;
+    SkipBlanks();
+    *dataBegin = pos_;
+    return Data(type, nullptr);
+  }
+
+  // Decodes the quoted name that starts at `at`, just after its opening
+  // quote, on the line that starts at `lineBegin`.
+  bool ReadQuoted(size_t lineBegin, size_t at, std::string* decoded) {
+    StartLine(lineBegin);
+    pos_ = at;
+    return Quoted(decoded, nullptr, "");
+  }
+
+  // Decodes the value data that starts at `at` on the line that starts at
+  // `lineBegin`.
+  bool ReadData(size_t lineBegin, size_t at, DWORD* type, std::string* data) {
+    StartLine(lineBegin);
+    pos_ = at;
+    return Data(type, data);
+  }
+
+ private:
   void SkipBlanks() {
     while (pos_ < contentEnd_ && IsBlank(text_[pos_])) ++pos_;
   }
@@ -132,10 +217,7 @@ class Scanner {
       size_t after = pos_ + 1;
       while (after < contentEnd_ && IsBlank(text_[after])) ++after;
       if (after != contentEnd_) return true;
-      if (lineEnd_ == contentEnd_ || lineEnd_ == text_.size())
-        return Fail("line continuation at the end of the file");
-      ++line_;
-      StartLine(lineEnd_);
+      if (!NextLine()) return Fail("line continuation at the end of the file");
     }
   }
 
@@ -255,23 +337,6 @@ class Scanner {
     return true;
   }
 
-  bool ValueLine(size_t* nameBegin, size_t* nameEnd, bool* escaped, size_t* dataBegin,
-                 DWORD* type) {
-    if (Peek() == '@') {
-      *nameBegin = *nameEnd = ++pos_;
-    } else {
-      *nameBegin = ++pos_;
-      if (!Quoted(nullptr, escaped, "value name without closing quote")) return false;
-      *nameEnd = pos_ - 1;
-    }
-    SkipBlanks();
-    if (AtEnd() || Peek() != '=') return Fail("= expected after the value name");
-    ++pos_;
-    SkipBlanks();
-    *dataBegin = pos_;
-    return Data(type, nullptr);
-  }
-
   std::string_view text_;
   std::string_view root_;
   RegistryParseError* error_;
@@ -331,33 +396,6 @@ bool IsValidRegistryKeyPath(std::string_view path) {
 RegistryFile::RegistryFile(std::string rootName)
     : root_(std::move(rootName)), text_(std::string(kHeader) + "\r\n\r\n") {}
 
-namespace {
-
-// What ReadLine found on a line.
-enum class LineKind { kNothing, kHeader, kValue, kBad };
-
-// Reads the line the scanner stands at (after StartLine): blank and comment
-// lines, key headers (their path offsets into `*pathBegin`, `*pathEnd`) and
-// value lines, which may run on over continuation lines.
-LineKind ReadLine(Scanner* scan, size_t* pathBegin, size_t* pathEnd) {
-  scan->SkipBlanks();
-  if (scan->AtEnd() || scan->Peek() == ';') return LineKind::kNothing;
-  if (scan->Peek() == '[') {
-    return scan->Header(pathBegin, pathEnd) ? LineKind::kHeader : LineKind::kBad;
-  }
-  if (scan->Peek() == '"' || scan->Peek() == '@') {
-    size_t nameBegin, nameEnd, dataBegin;
-    bool escaped = false;
-    DWORD type;
-    return scan->ValueLine(&nameBegin, &nameEnd, &escaped, &dataBegin, &type) ? LineKind::kValue
-                                                                              : LineKind::kBad;
-  }
-  scan->Fail("not a key header, value, comment or blank line");
-  return LineKind::kBad;
-}
-
-}  // namespace
-
 bool RegistryFile::Parse(std::string text, RegistryParseError* error) {
   std::vector<Block> blocks;
   // Room for a header every 64 bytes, more than files hold (keys have values
@@ -367,13 +405,10 @@ bool RegistryFile::Parse(std::string text, RegistryParseError* error) {
   Scanner scan(text, root_, error);
 
   scan.StartLine(0);
-  if (scan.TrimmedEnd() != kHeader.size() || text.compare(0, kHeader.size(), kHeader) != 0)
-    return scan.Fail("the file does not start with the line REGEDIT4");
-  while (scan.lineEnd_ < text.size()) {
-    ++scan.line_;
-    scan.StartLine(scan.lineEnd_);
-    Block block{scan.lineBegin_, scan.contentEnd_, scan.lineEnd_, 0, 0};
-    switch (ReadLine(&scan, &block.pathBegin, &block.pathEnd)) {
+  if (!scan.LineIs(kHeader)) return scan.Fail("the file does not start with the line REGEDIT4");
+  while (scan.NextLine()) {
+    Block block{scan.LineBegin(), scan.ContentEnd(), scan.LineEnd(), 0, 0};
+    switch (scan.ReadLine(&block.pathBegin, &block.pathEnd)) {
       case LineKind::kNothing:
         break;
       case LineKind::kHeader:
@@ -404,16 +439,15 @@ template <typename Visit>
 void RegistryFile::ScanValues(size_t index, Visit visit) const {
   const size_t end = BlockEnd(index);
   Scanner scan(text_, root_, nullptr);
-  for (size_t at = blocks_[index].headerEnd; at < end; at = scan.lineEnd_) {
+  for (size_t at = blocks_[index].headerEnd; at < end; at = scan.LineEnd()) {
     scan.StartLine(at);
-    scan.SkipBlanks();
-    if (scan.AtEnd() || (scan.Peek() != '"' && scan.Peek() != '@')) continue;
-    Value value{scan.lineBegin_, 0, 0, 0, 0, 0, REG_NONE, false};
+    if (!scan.AtValueLine()) continue;
+    Value value{scan.LineBegin(), 0, 0, 0, 0, 0, REG_NONE, false};
     // The whole file was read once, so the line reads again.
     scan.ValueLine(&value.nameBegin, &value.nameEnd, &value.nameEscaped, &value.dataBegin,
                    &value.type);
-    value.contentEnd = scan.contentEnd_;
-    value.lineEnd = scan.lineEnd_;
+    value.contentEnd = scan.ContentEnd();
+    value.lineEnd = scan.LineEnd();
     if (!visit(value)) return;
   }
 }
@@ -421,10 +455,7 @@ void RegistryFile::ScanValues(size_t index, Visit visit) const {
 std::string RegistryFile::ValueName(const Value& value) const {
   if (!value.nameEscaped) return text_.substr(value.nameBegin, value.nameEnd - value.nameBegin);
   std::string name;
-  Scanner scan(text_, root_, nullptr);
-  scan.StartLine(value.lineBegin);
-  scan.pos_ = value.nameBegin;
-  scan.Quoted(&name, nullptr, "");
+  Scanner(text_, root_, nullptr).ReadQuoted(value.lineBegin, value.nameBegin, &name);
   return name;
 }
 
@@ -476,11 +507,8 @@ bool RegistryFile::FindValue(std::string_view path, std::string_view name, DWORD
   if (type != nullptr) *type = value.type;
   if (data != nullptr) {
     data->clear();
-    Scanner scan(text_, root_, nullptr);
-    scan.StartLine(value.lineBegin);
-    scan.pos_ = value.dataBegin;
     DWORD ignored;
-    scan.Data(&ignored, data);
+    Scanner(text_, root_, nullptr).ReadData(value.lineBegin, value.dataBegin, &ignored, data);
   }
   return true;
 }
@@ -520,10 +548,10 @@ bool RegistryFile::Apply(const std::vector<Splice>& splices) {
     const Splice& splice = splices[i];
     const size_t base = static_cast<size_t>(static_cast<ptrdiff_t>(splice.begin) + shift);
     Scanner scan(splice.text, root_, nullptr);
-    for (size_t at = 0; at < splice.text.size(); at = scan.lineEnd_) {
+    for (size_t at = 0; at < splice.text.size(); at = scan.LineEnd()) {
       scan.StartLine(at);
-      Block block{scan.lineBegin_, scan.contentEnd_, scan.lineEnd_, 0, 0};
-      const LineKind kind = ReadLine(&scan, &block.pathBegin, &block.pathEnd);
+      Block block{scan.LineBegin(), scan.ContentEnd(), scan.LineEnd(), 0, 0};
+      const LineKind kind = scan.ReadLine(&block.pathBegin, &block.pathEnd);
       if (kind == LineKind::kBad) return false;
       if (kind != LineKind::kHeader) continue;
       for (size_t* offset : {&block.headerBegin, &block.headerContentEnd, &block.headerEnd,
