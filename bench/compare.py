@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
-"""Whole-process comparison: a saverset run against the floor of the same job.
+"""Whole-process comparison: a saverset run against two floors of the same job.
 
 For each size (1 KiB, 1 MiB, 10 MiB by default) a machine folder is made whose
 registry file and system.ini have that size. Then, alternating in one loop,
-saverset registers a screen saver on a fresh copy of it and the floor program
-(saverset_bench_floor) durably replaces each file that such a run rewrites,
-as often as the run rewrites it, on another fresh copy. Each copy is made and
-flushed to disk before its clock starts, so both start from the same state.
-Both are timed the same way (wall time from spawn to exit); the table shows
-the medians, their ratio and the peak memory of each (/usr/bin/time -v, max
-RSS, from one extra run).
+each on a fresh copy of it:
+- saverset registers a screen saver;
+- the floor of the run's calls (saverset_bench_floor) durably replaces each
+  file that such a run rewrites, as often as the run rewrites it;
+- the floor of the job itself (saverset_bench_floor --job) durably replaces
+  each file that the run changes once, and appends the run's line to the
+  broadcast log once.
+Each copy is made and flushed to disk before its clock starts, so all start
+from the same state. All are timed the same way (wall time from spawn to
+exit); the table shows the medians, saverset's ratio to each floor and the
+peak memory of saverset and of the calls' floor (/usr/bin/time -v, max RSS,
+from one extra run).
 
 A second table compares saverset on the default machine folder (no
 SAVERSET_MACHINE; HOME points at a scratch folder) with a bare process
@@ -100,10 +105,12 @@ def compare_sizes(build, sizes, runs, scratch):
         env = dict(os.environ, SAVERSET_MACHINE=work)
         run_saverset = [saverset] + ARGUMENTS
         run_floor = [floor, work]
+        run_job = [floor, "--job", work]
 
-        times = {"saverset": [], "floor": []}
+        times = {"saverset": [], "floor": [], "job": []}
         for _ in range(runs):
-            for what, argv in (("saverset", run_saverset), ("floor", run_floor)):
+            for what, argv in (("saverset", run_saverset), ("floor", run_floor),
+                               ("job", run_job)):
                 fresh_copy(pristine, work)
                 times[what].append(timed(argv, env))
         fresh_copy(pristine, work)
@@ -117,6 +124,7 @@ def compare_sizes(build, sizes, runs, scratch):
             "largest": max(registry, system_ini),
             "saverset": statistics.median(times["saverset"]),
             "floor": statistics.median(times["floor"]),
+            "job": statistics.median(times["job"]),
             "saverset_rss": saverset_rss,
             "floor_rss": floor_rss,
         })
@@ -164,18 +172,19 @@ def main():
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
-    print("saverset vs the floor, median of %d runs each, alternating" % args.runs)
+    print("saverset vs the floors, median of %d runs each, alternating" % args.runs)
     print()
-    print("| size | saverset | floor | ratio | saverset max RSS | floor max RSS "
-          "| RSS / largest file |")
-    print("|---:|---:|---:|---:|---:|---:|---:|")
+    print("| size | saverset | floor, same calls | ratio | floor, the job | ratio "
+          "| saverset max RSS | floor max RSS | RSS / largest file |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for row in rows:
         # Below 1 MiB the process itself (about 3 MiB) is all there is to see.
         share = ("%.2f" % (row["saverset_rss"] * 1024 / row["largest"])
                  if row["largest"] >= 1 << 20 else "-")
-        print("| %s | %.1f ms | %.1f ms | %.2f | %.1f MiB | %.1f MiB | %s |" % (
+        print("| %s | %.1f ms | %.1f ms | %.2f | %.1f ms | %.2f | %.1f MiB | %.1f MiB | %s |" % (
             label(row["size"]), row["saverset"], row["floor"], row["saverset"] / row["floor"],
-            row["saverset_rss"] / 1024, row["floor_rss"] / 1024, share))
+            row["job"], row["saverset"] / row["job"], row["saverset_rss"] / 1024,
+            row["floor_rss"] / 1024, share))
     print()
     print("default machine folder vs /bin/true, median of %d runs each, alternating"
           % max(args.runs, 51))
@@ -192,8 +201,10 @@ def main():
     largest = rows[-1]
     ratio = largest["saverset"] / largest["floor"]
     print("targets:")
-    print("- at %s within 2x the floor (1.5x the goal): %.2fx, %s"
+    print("- at %s within 2x the floor of the same calls (1.5x the goal): %.2fx, %s"
           % (label(largest["size"]), ratio, "met" if ratio <= 2 else "MISSED"))
+    print("- at %s against the floor of the job itself: %.2fx"
+          % (label(largest["size"]), largest["saverset"] / largest["job"]))
     share = largest["saverset_rss"] * 1024 / largest["largest"]
     print("- peak memory below 3x the largest file at %s: %.2fx, %s"
           % (label(largest["size"]), share, "met" if share < 3 else "MISSED"))

@@ -1,9 +1,13 @@
-// saverset_bench_floor FOLDER: the floor of a registration's cost. It does
-// the least that a run of saverset on the machine folder FOLDER must do to
-// its files, and nothing more: each file that the run rewrites is durably
-// replaced as often as the run replaces it (read it, write a copy beside it,
-// flush the copy, rename it over the file, flush the folder so that the new
-// name is durable). No parsing, no editing, no locking.
+// saverset_bench_floor [--job] FOLDER: the floor of a registration's cost on
+// the machine folder FOLDER. No parsing, no editing, no locking; one durable
+// replacement reads a file, writes a copy beside it, flushes the copy,
+// renames it over the file and flushes the folder so that the new name is
+// durable.
+// - Without --job, the floor of the run's calls: each file that the run
+//   rewrites is replaced as often as the run replaces it.
+// - With --job, the floor of the job itself: each file that the run changes
+//   is replaced once, and the line that the run adds to the broadcast log is
+//   appended once and flushed.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,14 +69,26 @@ bool ReplaceDurably(const std::string& folder, const std::string& name) {
   return true;
 }
 
+// Appends `line` to the file, creating it, and flushes it, as the run adds
+// its announcement to the broadcast log.
+bool AppendDurably(const std::string& file, const std::string& line) {
+  const int out = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (out < 0) return Fail("open " + file);
+  if (!WriteAll(out, line.data(), line.size())) return Fail("write " + file);
+  if (::fsync(out) != 0) return Fail("fsync " + file);
+  ::close(out);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+  const bool job = argc == 3 && std::strcmp(argv[1], "--job") == 0;
+  if (argc != 2 && !job) {
+    std::fprintf(stderr, "usage: %s [--job] FOLDER\n", argv[0]);
     return 2;
   }
-  const std::string machine = argv[1];
+  const std::string machine = argv[argc - 1];
   const std::string windows = machine + "/drive_c/WINDOWS";
   const std::string registry = machine + "/registry";
   const std::string session = machine + "/session";
@@ -89,6 +105,18 @@ int main(int argc, char** argv) {
       {&session, "desktop.ini"},
       {&registry, "HKEY_CURRENT_USER.reg"},
   };
+  if (job) {
+    const std::pair<const std::string*, std::string> changed[] = {
+        {&windows, settings},
+        {&windows, "system.ini"},
+        {&registry, "HKEY_CURRENT_USER.reg"},
+        {&session, "desktop.ini"},
+    };
+    for (const auto& [folder, name] : changed) {
+      if (!ReplaceDurably(*folder, name)) return 1;
+    }
+    return AppendDurably(session + "/broadcasts.log", "WM_SETTINGCHANGE 17\n") ? 0 : 1;
+  }
   for (const auto& [folder, name] : replacements) {
     if (!ReplaceDurably(*folder, name)) return 1;
   }
