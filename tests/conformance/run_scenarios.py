@@ -10,11 +10,14 @@ saverset program and compares every outcome the table names.
 host: each scenario gets a fresh temporary machine folder (SAVERSET_MACHINE);
 the whole folder is compared afterwards, byte for byte where the host backend
 fixes the bytes. wine: one prefix for the run (made by run_wine.sh, DISPLAY
-set to an X server); before each scenario the files and registry values that
+set to an X server); first the checks of the program's file
+(check_program.py); before each scenario the files and registry values that
 the program writes are reset; results are read from the prefix, from
 `wine reg query`, and from what the launcher reports (exit code, live
 settings, broadcasts, the message box's window). Fields that differ under
-Wine are compared by the rule of the difference that the table names.
+Wine are compared by the rule of the difference that the table names. With
+--interop-host-program, each row marked "interop" also runs on the host, and
+the registry file it leaves must import into Wine's registry.
 
 Prints one line per scenario and closes with "N passed, M failed"; exits 1
 when anything failed.
@@ -30,6 +33,8 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+
+from check_program import check_windows_program
 
 REPO = Path(__file__).resolve().parents[2]
 TABLE = REPO / "tests" / "scenarios" / "scenarios.json"
@@ -633,11 +638,10 @@ class WineRunner:
                     if name not in values:
                         failures.check(name not in actual, f"registry {key}\\{name} is set: {actual.get(name)!r}")
 
-    def interop(self, host_program):
-        """The host's registry file imports into Wine's registry, and Wine then
-        shows the same values."""
+    def interop(self, host_program, row):
+        """The host's registry file, after a host run of the row, imports into
+        Wine's registry, and Wine then shows the same values."""
         failures = Failures()
-        row = next(r for r in self.table.data["scenarios"] if r["name"] == "ExistingRegistryKept")
         host_table = Table(TABLE, "host")
         host = HostRunner(host_table, host_program)
         scratch = Path(tempfile.mkdtemp(prefix="saverset-interop-"))
@@ -670,62 +674,6 @@ class WineRunner:
         return failures
 
 
-# --- The Windows program itself ----------------------------------------------
-
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
-# Words that make Windows take a program for a setup program and ask for
-# elevation (installer detection).
-INSTALLER_WORDS = ("install", "setup", "update", "patch")
-
-
-def pe_resource_section(path):
-    data = Path(path).read_bytes()
-    pe = int.from_bytes(data[0x3C:0x40], "little")
-    sections = int.from_bytes(data[pe + 6:pe + 8], "little")
-    optional_size = int.from_bytes(data[pe + 20:pe + 22], "little")
-    table = pe + 24 + optional_size
-    for i in range(sections):
-        entry = data[table + 40 * i:table + 40 * (i + 1)]
-        if entry[:8].rstrip(b"\0") == b".rsrc":
-            size = int.from_bytes(entry[16:20], "little")
-            offset = int.from_bytes(entry[20:24], "little")
-            return data[offset:offset + size]
-    return b""
-
-
-def check_windows_program(program):
-    """The shipped program: PE32 GUI, only system DLLs, the version resource,
-    no manifest, no installer words."""
-    checks = []
-    failures = Failures()
-    described = subprocess.run(["file", "-b", program], capture_output=True, text=True).stdout
-    failures.check(described.startswith("PE32 executable (GUI) Intel 80386"), f"file says {described.strip()!r}")
-    checks.append(("Program.IsPe32Gui", failures))
-
-    failures = Failures()
-    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", program], capture_output=True, text=True).stdout
-    dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
-    failures.check(dlls and dlls <= SYSTEM_DLLS, f"imports {sorted(dlls)}")
-    checks.append(("Program.ImportsSystemDllsOnly", failures))
-
-    failures = Failures()
-    resources = pe_resource_section(program)
-    # The root directory of the resources: named entries, then ID entries.
-    named = int.from_bytes(resources[12:14], "little")
-    ids = int.from_bytes(resources[14:16], "little")
-    types = [int.from_bytes(resources[16 + 8 * i:20 + 8 * i], "little") for i in range(named, named + ids)]
-    failures.check(24 not in types, "the program holds a manifest (RT_MANIFEST)")
-    failures.check(16 in types, "the program holds no version resource (RT_VERSION)")
-    text = resources.decode("utf-16-le", errors="ignore").lower() + resources.decode("latin-1").lower()
-    for word in INSTALLER_WORDS:
-        failures.check(word not in text and word not in Path(program).name.lower(),
-                       f"the word {word!r} appears in the resources or the file name")
-    for expected in ("FileDescription", "ProductName", "FileVersion", "1.0.0"):
-        failures.check(expected.lower() in text, f"the version resource lacks {expected}")
-    checks.append(("Program.VersionResourceWithoutElevation", failures))
-    return checks
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--platform", choices=["host", "wine"], required=True)
@@ -747,7 +695,7 @@ def main():
     else:
         if not args.launcher or not args.prefix:
             parser.error("--platform wine needs --launcher and --prefix")
-        results += check_windows_program(args.program)
+        results += [(name, Failures(problems)) for name, problems in check_windows_program(args.program)]
         runner = WineRunner(table, args.program, args.launcher, args.prefix)
 
     def report(name, failures):
@@ -770,11 +718,15 @@ def main():
         name = f"{args.platform}.{row['name']}"
         report(name + f" ({time.monotonic() - started:.1f}s)" if args.platform == "wine" else name, failures)
     if args.platform == "wine" and args.interop_host_program:
-        try:
-            failures = runner.interop(args.interop_host_program)
-        except Exception as error:
-            failures = Failures([f"{type(error).__name__}: {error}"])
-        report("wine.HostRegistryFileImports", failures)
+        rows = [row for row in table.data["scenarios"] if row.get("interop")]
+        if not rows:
+            report("wine.HostRegistryFileImports", Failures(["no scenario of the table is marked \"interop\""]))
+        for row in rows:
+            try:
+                failures = runner.interop(args.interop_host_program, row)
+            except Exception as error:
+                failures = Failures([f"{type(error).__name__}: {error}"])
+            report(f"wine.HostRegistryFileImports.{row['name']}", failures)
 
     failed = sum(1 for _, f in results if f)
     print(f"{len(results) - failed} passed, {failed} failed")
