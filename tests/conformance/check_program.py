@@ -4,7 +4,8 @@ its kind, importing only DLLs that Windows itself ships, carrying the version
 resource, no manifest, and no word that makes Windows take it for a setup
 program.
 
-  check_program.py build/win32/saverset.exe
+  check_program.py build/win32/saverset.exe            (the shipped program)
+  check_program.py --stand-in build/win64/saverset.exe (the 64-bit test stand-in)
 
 Prints one line per check and exits 1 when one fails. The Wine run
 (run_scenarios.py --platform wine) runs the same checks and counts them with
@@ -37,22 +38,34 @@ def pe_resource_section(path):
     return b""
 
 
-def check_windows_program(program):
-    """[(check name, [problem, ...])] for the shipped program: PE32 GUI, only
-    system DLLs, the version resource, no manifest, no installer words."""
+# The two builds, by the prefix of their check names: what `file` must say,
+# and the objdump that reads the import table.
+KINDS = {
+    # The shipped program.
+    "Program": ("PE32 executable (GUI) Intel 80386", "i686-w64-mingw32-objdump"),
+    # The 64-bit test stand-in, where the tests run under wine64.
+    "StandIn64": ("PE32+ executable (GUI) x86-64", "x86_64-w64-mingw32-objdump"),
+}
+
+
+def check_windows_program(program, kind="Program"):
+    """[(check name, [problem, ...])] for a build of the program (KINDS): a
+    GUI program of its kind, only system DLLs, the version resource, no
+    manifest, no installer words."""
+    file_says, objdump = KINDS[kind]
     checks = []
     problems = []
     described = subprocess.run(["file", "-b", program], capture_output=True, text=True).stdout
-    if not described.startswith("PE32 executable (GUI) Intel 80386"):
-        problems.append(f"file says {described.strip()!r}")
-    checks.append(("Program.IsPe32Gui", problems))
+    if not described.startswith(file_says):
+        problems.append(f"file says {described.strip()!r}, expected {file_says!r}")
+    checks.append((f"{kind}.Is{'Pe32Plus' if '+' in file_says else 'Pe32'}Gui", problems))
 
     problems = []
-    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", program], capture_output=True, text=True).stdout
+    dump = subprocess.run([objdump, "-p", program], capture_output=True, text=True).stdout
     dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     if not (dlls and dlls <= SYSTEM_DLLS):
         problems.append(f"imports {sorted(dlls)}")
-    checks.append(("Program.ImportsSystemDllsOnly", problems))
+    checks.append((f"{kind}.ImportsSystemDllsOnly", problems))
 
     problems = []
     resources = pe_resource_section(program)
@@ -71,14 +84,18 @@ def check_windows_program(program):
     for expected in ("FileDescription", "ProductName", "FileVersion", "1.0.0"):
         if expected.lower() not in text:
             problems.append(f"the version resource lacks {expected}")
-    checks.append(("Program.VersionResourceWithoutElevation", problems))
+    checks.append((f"{kind}.VersionResourceWithoutElevation", problems))
     return checks
 
 
 def main(argv):
+    kind = "Program"
+    if argv[1:2] == ["--stand-in"]:
+        kind = "StandIn64"
+        argv = argv[:1] + argv[2:]
     if len(argv) != 2 or not Path(argv[1]).is_file():
-        sys.exit(f"usage: {argv[0]} PROGRAM.exe (an existing file)")
-    checks = check_windows_program(argv[1])
+        sys.exit("usage: check_program.py [--stand-in] PROGRAM.exe (an existing file)")
+    checks = check_windows_program(argv[1], kind)
     for name, problems in checks:
         print(("PASS " if not problems else "FAIL ") + name)
         for problem in problems:

@@ -6,6 +6,10 @@ saverset program and compares every outcome the table names.
   run_scenarios.py --platform wine --program build/win32/saverset.exe \
       --launcher build/win32/saverset_launch.exe --prefix DIR \
       [--interop-host-program build/host/saverset]
+  run_scenarios.py --platform wine --program build/win64/saverset.exe \
+      --launcher build/win64/saverset_launch.exe --prefix DIR \
+      --loader /usr/lib/wine/wine64 --wineserver /usr/lib/wine/wineserver64 \
+      --shipped-program build/win32/saverset.exe [--interop-host-program ...]
 
 host: each scenario gets a fresh temporary machine folder (SAVERSET_MACHINE);
 the whole folder is compared afterwards, byte for byte where the host backend
@@ -17,7 +21,10 @@ the program writes are reset; results are read from the prefix, from
 settings, broadcasts, the message box's window). Fields that differ under
 Wine are compared by the rule of the difference that the table names. With
 --interop-host-program, each row marked "interop" also runs on the host, and
-the registry file it leaves must import into Wine's registry.
+the registry file it leaves must import into Wine's registry. The second
+form runs the table against the 64-bit test stand-in under wine64 (where the
+machine runs no 32-bit code); the shipped program is then checked as a file
+only.
 
 Prints one line per scenario and closes with "N passed, M failed"; exits 1
 when anything failed.
@@ -319,8 +326,10 @@ def describe_changes(before, after):
 class WineRunner:
     PROGRAM_DIR = "C:\\saverset"
 
-    def __init__(self, table, program, launcher, prefix):
+    def __init__(self, table, program, launcher, prefix, loader, wineserver):
         self.table = table
+        self.loader = loader
+        self.wineserver = wineserver
         self.prefix = Path(prefix).resolve()
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -390,7 +399,7 @@ class WineRunner:
         return result
 
     def wine(self, *args, timeout=60, check=True):
-        done = self.finish(*self.start(["wine", *args]), timeout)
+        done = self.finish(*self.start([self.loader, *args]), timeout)
         if check and done.returncode != 0:
             raise RuntimeError(f"wine {' '.join(args)} failed: {done.stderr.decode(errors='replace')}")
         return done
@@ -454,7 +463,7 @@ class WineRunner:
         Returns (exit code or None, {live name: value}, broadcasts, windows,
         problems); windows is a list of (title, [(class, text)])."""
         self.unix_path(self.line_file).write_bytes(to_bytes(command_line))
-        process, out_file, err_file = self.start(["wine", self.launcher, program, self.line_file])
+        process, out_file, err_file = self.start([self.loader, self.launcher, program, self.line_file])
         problems = []
         deadline = time.monotonic() + RUN_TIMEOUT
         next_look = time.monotonic() + 0.5
@@ -479,8 +488,8 @@ class WineRunner:
         if process.poll() is None:
             problems.append("the program did not end" + (" (no message box found)" if title and not closed else ""))
             process.kill()
-            subprocess.run(["wineserver", "-k"], env=self.env)
-            subprocess.run(["wineserver", "-p"], env=self.env)
+            subprocess.run([self.wineserver, "-k"], env=self.env)
+            subprocess.run([self.wineserver, "-p"], env=self.env)
         done = self.finish(process, out_file, err_file, timeout=10)
         out, err = done.stdout, done.stderr
         exit_code, live, broadcasts, windows = None, {}, [], []
@@ -680,11 +689,16 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--launcher", help="saverset_launch.exe (wine)")
     parser.add_argument("--prefix", help="the Wine prefix (wine)")
+    parser.add_argument("--loader", default="wine", help="the Wine loader that runs the programs (wine)")
+    parser.add_argument("--wineserver", default="wineserver", help="the wine server of that loader (wine)")
+    parser.add_argument("--shipped-program",
+                        help="the shipped 32-bit program, checked as a file only, when --program is the 64-bit"
+                        " test stand-in (wine)")
     parser.add_argument("--interop-host-program", help="the host program, for the registry import check (wine)")
     parser.add_argument("--only", help="run only the scenarios whose name matches this regular expression")
     args = parser.parse_args()
 
-    for tool in (args.program, args.launcher, args.interop_host_program):
+    for tool in (args.program, args.launcher, args.shipped_program, args.interop_host_program):
         if tool and not Path(tool).is_file():
             parser.error(f"{tool} does not exist (build it first)")
 
@@ -695,8 +709,12 @@ def main():
     else:
         if not args.launcher or not args.prefix:
             parser.error("--platform wine needs --launcher and --prefix")
-        results += [(name, Failures(problems)) for name, problems in check_windows_program(args.program)]
-        runner = WineRunner(table, args.program, args.launcher, args.prefix)
+        if args.shipped_program:
+            checks = check_windows_program(args.shipped_program) + check_windows_program(args.program, "StandIn64")
+        else:
+            checks = check_windows_program(args.program)
+        results += [(name, Failures(problems)) for name, problems in checks]
+        runner = WineRunner(table, args.program, args.launcher, args.prefix, args.loader, args.wineserver)
 
     def report(name, failures):
         results.append((name, failures))
@@ -728,6 +746,9 @@ def main():
                 failures = Failures([f"{type(error).__name__}: {error}"])
             report(f"wine.HostRegistryFileImports.{row['name']}", failures)
 
+    if args.platform == "wine" and args.shipped_program:
+        print(f"note: the shipped 32-bit program {args.shipped_program} was built and checked as a file (Program.*)"
+              f" but not run; the scenarios ran against the 64-bit stand-in {args.program}")
     failed = sum(1 for _, f in results if f)
     print(f"{len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0

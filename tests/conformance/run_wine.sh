@@ -1,12 +1,21 @@
-#!/usr/bin/env bash
-# The Windows program under Wine: installs the cross toolchain and Wine when
-# they are missing, builds the win32 preset (and the host program, whose
-# registry file the interop check imports), sets up one fresh Wine prefix,
-# runs the scenario table and the interop check under Xvfb, and exits non-zero
-# on any mismatch. The closing line is "N passed, M failed".
+# The Windows program under Wine: chooses the path this machine can run
+# (scripts/wine-arch.sh), installs what is missing for it
+# (scripts/install-packages.sh), builds the Windows program (and the host
+# program, whose registry file the interop check imports), sets up one fresh
+# Wine prefix, runs the program-file checks, the scenario table and the
+# interop check under Xvfb, and exits non-zero on any mismatch. The closing
+# line is "N passed, M failed".
+#
+# The two paths:
+#   x86  where the kernel runs 32-bit programs: the shipped 32-bit program
+#        under Wine's 32-bit half, in a win32 prefix.
+#   x64  elsewhere: the same sources built as a 64-bit test stand-in (preset
+#        win64, never shipped) under wine64, in a win64 prefix; the shipped
+#        32-bit program is built and its file checked, but it is not run.
 #
 # Run from anywhere:  bash tests/conformance/run_wine.sh
-# SAVERSET_KEEP_PREFIX=1 keeps the prefix (its path is printed) for a look.
+# SAVERSET_WINE_ARCH=x86|x64 forces a path. SAVERSET_KEEP_PREFIX=1 keeps the
+# prefix (its path is printed) for a look.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -14,44 +23,48 @@ cd "$repo"
 
 log() { printf 'run_wine: %s\n' "$*" >&2; }
 
-# --- Packages ------------------------------------------------------------------
+# --- The path ------------------------------------------------------------------
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-missing=()
-command -v i686-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-i686)
-command -v i686-w64-mingw32-windres >/dev/null || missing+=(binutils-mingw-w64-i686)
-command -v cmake >/dev/null || missing+=(cmake)
-command -v g++ >/dev/null || missing+=(g++)
-command -v python3 >/dev/null || missing+=(python3)
-command -v file >/dev/null || missing+=(file)
-command -v Xvfb >/dev/null || missing+=(xvfb)
-command -v xdotool >/dev/null || missing+=(xdotool)
-[ -e /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
-command -v wine >/dev/null || missing+=(wine)
-need_wine32=0
-if [ "$(dpkg --print-architecture 2>/dev/null || echo none)" = amd64 ] &&
-  ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-  need_wine32=1
+. scripts/wine-arch.sh
+if ! wine_arch_choose; then
+  log "$wine_arch_reason"
+  exit 1
 fi
-if [ "${#missing[@]}" -gt 0 ] || [ "$need_wine32" -eq 1 ]; then
-  log "installing: ${missing[*]} $([ "$need_wine32" -eq 1 ] && echo wine32:i386)"
-  if [ "$need_wine32" -eq 1 ]; then
-    # The program is 32-bit: Wine runs it with its 32-bit half, wine32:i386.
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    missing+=(wine32:i386)
-  fi
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+case $wine_arch in
+  x86)
+    log "path x86, the shipped 32-bit program under Wine's 32-bit half: $wine_arch_reason"
+    presets=(win32)
+    build=build/win32
+    # Debian's wrappers, which take the 32-bit loader where it is installed.
+    loader=wine
+    wineboot=(wineboot)
+    wineserver=wineserver
+    # A 32-bit prefix: the program is 32-bit, and this Wine has its 32-bit half.
+    export WINEARCH=win32
+    ;;
+  x64)
+    log "path x64, the 64-bit test stand-in under wine64: $wine_arch_reason"
+    log "the shipped 32-bit program is built and checked as a file, but not run on this path"
+    presets=(win32 win64)
+    build=build/win64
+    # The 64-bit loader itself: Debian's wine wrapper takes the 32-bit one
+    # whenever wine32:i386 is installed, even where it cannot run.
+    loader=/usr/lib/wine/wine64
+    wineboot=("$loader" wineboot)
+    wineserver=/usr/lib/wine/wineserver64
+    export WINEARCH=win64 WINELOADER="$loader" WINESERVER="$wineserver"
+    ;;
+esac
 
-# --- Build ---------------------------------------------------------------------
+# --- Packages and build --------------------------------------------------------
 
-log "building the win32 preset"
-cmake --preset win32 >/dev/null
-cmake --build build/win32 -j2 >/dev/null
+scripts/install-packages.sh build windows
+
+for preset in "${presets[@]}"; do
+  log "building the $preset preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build "build/$preset" -j2 >/dev/null
+done
 log "building the host program for the interop check"
 [ -f build/host/CMakeCache.txt ] || cmake --preset host >/dev/null
 cmake --build build/host -j2 --target saverset >/dev/null
@@ -61,14 +74,12 @@ cmake --build build/host -j2 --target saverset >/dev/null
 work="$(mktemp -d /tmp/saverset-wine-XXXXXX)"
 xvfb_pid=""
 export WINEPREFIX="$work/prefix"
-# A 32-bit prefix: the program is 32-bit, and this Wine has its 32-bit half.
-export WINEARCH=win32
 export WINEDEBUG=-all
 # No Mono or Gecko: the prefix set-up would otherwise offer to fetch them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$wineserver" -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   if [ "${SAVERSET_KEEP_PREFIX:-0}" = 1 ]; then
     log "prefix kept: $WINEPREFIX"
@@ -89,17 +100,27 @@ done
 export DISPLAY=":$(cat "$work/display")"
 
 log "setting up the Wine prefix"
-wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
-wineserver -w
+"${wineboot[@]}" -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
+"$wineserver" -w
 # One wine server for the whole run: each wine command then starts in a
 # fraction of a second.
-wineserver -p
+"$wineserver" -p
+
+# Runs a Windows program (a path in the prefix or on the host) under the
+# chosen loader, in the prefix of this run.
+wine_run() {
+  "$loader" "$@"
+}
 
 # --- The run -------------------------------------------------------------------
 
 log "running the scenario table under Wine"
+stand_in=()
+[ "$wine_arch" = x86 ] || stand_in=(--shipped-program build/win32/saverset.exe)
 python3 tests/conformance/run_scenarios.py --platform wine \
-  --program build/win32/saverset.exe \
-  --launcher build/win32/saverset_launch.exe \
+  --program "$build/saverset.exe" \
+  --launcher "$build/saverset_launch.exe" \
   --prefix "$WINEPREFIX" \
+  --loader "$loader" --wineserver "$wineserver" \
+  "${stand_in[@]}" \
   --interop-host-program build/host/saverset
