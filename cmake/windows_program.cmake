@@ -1,7 +1,8 @@
 # Settings of the Windows program (included by the top-level CMakeLists.txt
 # when the build targets Windows): subsystem, linking, version resource, and
 # the launcher that the conformance run under Wine uses. The toolchain itself
-# is cmake/toolchain-i686-w64-mingw32.cmake.
+# is cmake/toolchain-i686-w64-mingw32.cmake (or, for the 64-bit test
+# stand-in, cmake/toolchain-x86_64-w64-mingw32.cmake).
 
 # windres compiles the version resource.
 enable_language(RC)
