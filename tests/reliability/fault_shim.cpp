@@ -1,14 +1,17 @@
 // An LD_PRELOAD library that makes one system call of a process fail, so that
 // whole runs of the built program can be tested against a full disk or an
 // I/O error at any point. Set in the environment:
-//   SAVERSET_FAULT_CALL    open, openat, read, write, fsync, rename, linkat,
-//                          unlink, mkdir or flock
+//   SAVERSET_FAULT_CALL    open, openat, openat2, read, write, fsync, rename,
+//                          renameat, linkat, unlink, unlinkat, mkdir, mkdirat,
+//                          fstatat or flock
 //   SAVERSET_FAULT_ERRNO   the error to fail with (such as 28, ENOSPC)
 //   SAVERSET_FAULT_NTH     which use of the call fails, counting from 0
 //   SAVERSET_FAULT_SHORT   for write: "1" makes the chosen call write half
 //                          its bytes and succeed, and the next write fail,
 //                          as a disk that fills up mid-write does
 //   SAVERSET_FAULT_REPORT  a file created when the fault fires
+//   SAVERSET_FAULT_TRACE   a file that gets one line "fsync <path>" for every
+//                          successful fsync, naming what was flushed
 // Calls of the standard error stream are not counted, so that the program's
 // own messages do not shift the count.
 #include <dlfcn.h>
@@ -18,8 +21,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace {
 
@@ -29,6 +35,7 @@ struct Fault {
   long nth = -1;
   bool shortWrite = false;
   const char* report = nullptr;
+  const char* trace = nullptr;
   long seen = 0;
   bool failNextWrite = false;
 };
@@ -44,6 +51,7 @@ Fault& State() {
     f.nth = nth ? atol(nth) : -1;
     f.shortWrite = shortWrite && strcmp(shortWrite, "1") == 0;
     f.report = getenv("SAVERSET_FAULT_REPORT");
+    f.trace = getenv("SAVERSET_FAULT_TRACE");
     return f;
   }();
   return fault;
@@ -70,6 +78,25 @@ bool Hit(const char* call) {
   if (fault.seen++ != fault.nth) return false;
   Report();
   return true;
+}
+
+// Appends "fsync <what fd names>" to the trace file.
+void Trace(int fd) {
+  const char* trace = State().trace;
+  if (trace == nullptr) return;
+  char target[4096];
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(self.c_str(), target, sizeof target - 1);
+  if (length < 0) return;
+  const std::string line = "fsync " + std::string(target, static_cast<size_t>(length)) + "\n";
+  using OpenFunction = int (*)(const char*, int, ...);
+  using WriteFunction = ssize_t (*)(int, const void*, size_t);
+  static OpenFunction realOpen = Real<OpenFunction>("open");
+  static WriteFunction realWrite = Real<WriteFunction>("write");
+  const int out = realOpen(trace, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (out < 0) return;
+  realWrite(out, line.data(), line.size());
+  close(out);
 }
 
 }  // namespace
@@ -140,13 +167,21 @@ ssize_t write(int fd, const void* data, size_t size) {
 int fsync(int fd) {
   if (Hit("fsync")) return errno = State().error, -1;
   static auto real = Real<int (*)(int)>("fsync");
-  return real(fd);
+  const int result = real(fd);
+  if (result == 0) Trace(fd);
+  return result;
 }
 
 int rename(const char* from, const char* to) {
   if (Hit("rename")) return errno = State().error, -1;
   static auto real = Real<int (*)(const char*, const char*)>("rename");
   return real(from, to);
+}
+
+int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+  if (Hit("renameat")) return errno = State().error, -1;
+  static auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
+  return real(fromFolder, from, toFolder, to);
 }
 
 int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
@@ -159,6 +194,44 @@ int unlink(const char* path) {
   if (Hit("unlink")) return errno = State().error, -1;
   static auto real = Real<int (*)(const char*)>("unlink");
   return real(path);
+}
+
+int unlinkat(int folder, const char* path, int flags) {
+  if (Hit("unlinkat")) return errno = State().error, -1;
+  static auto real = Real<int (*)(int, const char*, int)>("unlinkat");
+  return real(folder, path, flags);
+}
+
+int mkdirat(int folder, const char* path, mode_t mode) {
+  if (Hit("mkdirat")) return errno = State().error, -1;
+  static auto real = Real<int (*)(int, const char*, mode_t)>("mkdirat");
+  return real(folder, path, mode);
+}
+
+int fstatat(int folder, const char* path, struct stat* info, int flags) {
+  if (Hit("fstatat")) return errno = State().error, -1;
+  static auto real = Real<int (*)(int, const char*, struct stat*, int)>("fstatat");
+  return real(folder, path, info, flags);
+}
+
+int fstatat64(int folder, const char* path, struct stat64* info, int flags) {
+  if (Hit("fstatat")) return errno = State().error, -1;
+  static auto real = Real<int (*)(int, const char*, struct stat64*, int)>("fstatat64");
+  return real(folder, path, info, flags);
+}
+
+// openat2 has no wrapper in the C library; it is reached through syscall().
+long syscall(long number, ...) {
+  va_list arguments;
+  va_start(arguments, number);
+  long a[6];
+  for (long& argument : a) argument = va_arg(arguments, long);
+  va_end(arguments);
+#ifdef SYS_openat2
+  if (number == SYS_openat2 && Hit("openat2")) return errno = State().error, -1;
+#endif
+  static auto real = Real<long (*)(long, ...)>("syscall");
+  return real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
 int mkdir(const char* path, mode_t mode) {
