@@ -19,8 +19,8 @@ class FailingCall {
     saverset::host::FileSystemCalls& calls = saverset::host::FileCalls();
     switch (call) {
       case kOpen:
-        calls.open = [](const char* p, int f, mode_t m) {
-          return Hit() ? -1 : real_.open(p, f, m);
+        calls.openat = [](int d, const char* p, int f, mode_t m) {
+          return Hit() ? -1 : real_.openat(d, p, f, m);
         };
         break;
       case kWrite:
@@ -32,7 +32,9 @@ class FailingCall {
         calls.fsync = [](int fd) { return Hit() ? -1 : real_.fsync(fd); };
         break;
       case kRename:
-        calls.rename = [](const char* a, const char* b) { return Hit() ? -1 : real_.rename(a, b); };
+        calls.renameat = [](int da, const char* a, int db, const char* b) {
+          return Hit() ? -1 : real_.renameat(da, a, db, b);
+        };
         break;
     }
   }

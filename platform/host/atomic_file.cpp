@@ -8,11 +8,18 @@
 // behind; it gets a name only for the instant before the rename. Edits of
 // files in one folder are serialized across processes by an exclusive lock on
 // the folder itself, so there are no lock files.
+//
+// The folder of a file is opened once, from the machine folder down without
+// following any link, and held: the lock, the read, the new file, its link
+// and rename and the flush all go through that descriptor, so a link swapped
+// in by name while a call runs leads nowhere.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -22,232 +29,294 @@
 namespace saverset::host {
 namespace {
 
-int SystemOpen(const char* path, int flags, mode_t mode) {
-  return ::open(path, flags, mode);
+int SystemOpenat(int folder, const char* name, int flags, mode_t mode) {
+  return ::openat(folder, name, flags, mode);
 }
 
-bool IsLink(const std::filesystem::path& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+// A file's folder, held open, and the file's name in it.
+struct HeldFile {
+  FileDescriptor folder;
+  std::string name;
+  std::filesystem::path shown;  // for what the user is told
+};
+
+// Opens the folder of `file`; says why where it cannot. For a reader a
+// missing folder only means a missing file: ERROR_FILE_NOT_FOUND, unsaid.
+LONG HoldFolderOf(const std::filesystem::path& file, HeldFile* held, bool reading) {
+  held->shown = file;
+  held->name = file.filename().string();
+  const LONG opened = OpenMachineFolderPath(file.parent_path(), &held->folder);
+  if (opened != ERROR_SUCCESS) {
+    const int error = errno;
+    if (reading && opened == ERROR_PATH_NOT_FOUND && error == ENOENT) return ERROR_FILE_NOT_FOUND;
+    SayFailure(file.parent_path().string(),
+               opened == ERROR_ACCESS_DENIED && error == ELOOP
+                   ? "is a symbolic link, or passes through one, which is not followed"
+                   : "the folder cannot be opened",
+               error == ELOOP ? 0 : error);
+  }
+  return opened;
 }
 
-// The folder of a file, held open: its lock serializes edits, and it is
-// flushed after a rename so that the new name is durable. A symbolic link in
-// its place is not followed (the machine folder's layout holds none), so a
-// planted link cannot lead a change out of the machine folder.
-class FolderHandle {
- public:
-  explicit FolderHandle(const std::filesystem::path& folder)
-      : fd_(FileCalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)),
-        error_(fd_ < 0
-                   ? (errno == ELOOP || IsLink(folder) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND)
-                   : ERROR_SUCCESS) {}
-  ~FolderHandle() {
-    if (fd_ >= 0) ::close(fd_);
+// Waits for the exclusive lock on the held folder, a bounded time: another
+// process that keeps it (a stopped run, another user) must not hang this one.
+LONG LockFolder(const HeldFile& held) {
+  timespec pause = {0, 1000000};  // 1 ms, growing to 32 ms
+  for (int waited = 0;;) {
+    if (::flock(held.folder.Get(), LOCK_EX | LOCK_NB) == 0) return ERROR_SUCCESS;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
+      SayFailure(held.shown.parent_path().string(), "cannot be locked", errno);
+      return ERROR_WRITE_FAULT;
+    }
+    if (waited >= kLockWaitMilliseconds) {
+      SayFailure(held.shown.parent_path().string(),
+                 "busy: another process has held its lock for " +
+                     std::to_string(kLockWaitMilliseconds / 1000) + " seconds; " + held.name +
+                     " is not written",
+                 0);
+      return ERROR_SHARING_VIOLATION;
+    }
+    ::nanosleep(&pause, nullptr);
+    waited += static_cast<int>(pause.tv_nsec / 1000000);
+    pause.tv_nsec = std::min(pause.tv_nsec * 2, 32000000L);
   }
-  FolderHandle(const FolderHandle&) = delete;
-  FolderHandle& operator=(const FolderHandle&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  // Why the folder could not be opened: ERROR_ACCESS_DENIED for a symbolic
-  // link, ERROR_PATH_NOT_FOUND otherwise.
-  LONG Error() const { return error_; }
-  int Fd() const { return fd_; }
-
-  bool Lock() {
-    int result;
-    do result = ::flock(fd_, LOCK_EX);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
-  }
-
- private:
-  int fd_;
-  LONG error_;
-};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Fd() const { return fd_; }
-  // Gives the descriptor up to the caller, who closes it.
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-// Opens a file to be read whole: neither the file nor its folder may be a
-// symbolic link, since what the machine folder holds is read, never what a
-// link points at, and it must be a regular file. O_NONBLOCK: a FIFO planted in
-// place of a file must not hang the caller. Gives the descriptor, which the
-// caller closes, and the file's size; errors as ReadWholeFile's.
-LONG OpenForReading(const std::filesystem::path& file, int* fd, size_t* size) {
-  if (IsLink(file.parent_path())) return ERROR_ACCESS_DENIED;
-  FileDescriptor in(
-      FileCalls().open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
-  if (in.Fd() < 0) {
-    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
-    return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT;
-  }
-  struct stat info;
-  if (::fstat(in.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_READ_FAULT;
-  *size = static_cast<size_t>(info.st_size);
-  *fd = in.Release();
-  return ERROR_SUCCESS;
 }
 
 bool WriteAll(int fd, std::string_view content) {
   while (!content.empty()) {
     const ssize_t written = FileCalls().write(fd, content.data(), content.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return false;
+    }
     content.remove_prefix(static_cast<size_t>(written));
   }
   return true;
 }
 
-// The hidden name that a change gives the new content the instant before it
-// is renamed over the old (for its whole life where O_TMPFILE is not
-// available). Writers of one folder hold its lock, so one fixed name per
-// folder is enough, and a leftover of a crashed writer is simply replaced.
-// It is not derived from the file's name: a name near the file system's
-// limit of 255 bytes would leave no room for a prefix or suffix.
-std::filesystem::path TemporaryName(const std::filesystem::path& file) {
-  return file.parent_path() / ".saverset-new";
-}
-
-// Writes `content` to a new file in the folder of `file` and renames it over
-// `file`. The new file is flushed before the rename unless `flush` is false.
-// On failure `file` is as it was and the new file is gone.
-LONG WriteAndRename(const std::filesystem::path& file, std::string_view content, mode_t mode,
-                    bool flush) {
-  const std::filesystem::path temporary = TemporaryName(file);
-  ::unlink(temporary.c_str());
-
-  FileDescriptor out(
-      FileCalls().open(file.parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
-  if (out.Fd() < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    FileDescriptor fallback(FileCalls().open(
-        temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, mode));
-    if (fallback.Fd() < 0) return ERROR_WRITE_FAULT;
-    if (!WriteAll(fallback.Fd(), content) || (FileCalls().fsync(fallback.Fd()) != 0 && flush)) {
-      ::unlink(temporary.c_str());
-      return ERROR_WRITE_FAULT;
+// Reads the file `name` of the held folder, which must be a regular file;
+// `info` receives what fstat says of the file read.
+LONG ReadHeld(const HeldFile& held, std::string* content, struct stat* info) {
+  content->clear();
+  // O_NOFOLLOW: what the machine folder holds is read, never what a link
+  // points at. O_NONBLOCK: a FIFO planted in place of a file must not hang
+  // the caller.
+  FileDescriptor in(FileCalls().openat(held.folder.Get(), held.name.c_str(),
+                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  if (!in.IsOpen()) {
+    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
+    if (errno == ELOOP) {
+      SayFailure(held.shown.native(), "is a symbolic link, which is not followed", 0);
+      return ERROR_ACCESS_DENIED;
     }
-  } else {
-    if (out.Fd() < 0) return ERROR_WRITE_FAULT;
-    // The umask applies to O_TMPFILE as to any new file; an existing file's
-    // mode is kept.
-    ::fchmod(out.Fd(), mode);
-    if (!WriteAll(out.Fd(), content) || (FileCalls().fsync(out.Fd()) != 0 && flush))
-      return ERROR_WRITE_FAULT;
-    const std::string self = "/proc/self/fd/" + std::to_string(out.Fd());
-    // A file that does not exist yet gets its name at once, so nothing can
-    // be left behind; over an existing one (EEXIST) only a rename can go.
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, file.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return ERROR_SUCCESS;
-    if (errno != EEXIST) return ERROR_WRITE_FAULT;
-    // From here to the rename, two system calls later, the new file has a
-    // name: the only moment a crash can leave it behind (the next write in
-    // the folder removes it).
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
-      return ERROR_WRITE_FAULT;
+    SayFailure(held.shown.native(), "cannot be opened", errno);
+    return ERROR_READ_FAULT;
   }
-  if (FileCalls().rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return ERROR_WRITE_FAULT;
+  if (::fstat(in.Get(), info) != 0 || !S_ISREG(info->st_mode)) {
+    SayFailure(held.shown.native(), "is not a regular file", 0);
+    return ERROR_READ_FAULT;
+  }
+  // The stated size is only a hint: it decides how much room is made first,
+  // within the limit, and the read decides the rest.
+  if (static_cast<unsigned long long>(info->st_size) > kLargestFile) {
+    SayFailure(held.shown.native(),
+               "too large (" + std::to_string(info->st_size) + " bytes; at most " +
+                   std::to_string(kLargestFile) + " are read), so it is left alone",
+               0);
+    return ERROR_FILE_TOO_LARGE;
+  }
+  try {
+    // Room for a block more than the file holds: the read that finds the
+    // end goes there instead of growing the buffer, which would copy it
+    // whole. What is left over lets an edit of the content grow it in place.
+    content->resize(static_cast<size_t>(info->st_size) + 4096);
+    size_t filled = 0;
+    for (;;) {
+      // Only a file that grew while it was read needs more.
+      if (filled == content->size()) {
+        if (filled > kLargestFile) {
+          content->clear();
+          SayFailure(held.shown.native(), "grew too large while it was read", 0);
+          return ERROR_FILE_TOO_LARGE;
+        }
+        content->resize(content->size() * 2);
+      }
+      const ssize_t got = ::read(in.Get(), content->data() + filled, content->size() - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        content->clear();
+        SayFailure(held.shown.native(), "cannot be read", errno);
+        return ERROR_READ_FAULT;
+      }
+      if (got == 0) break;
+      filled += static_cast<size_t>(got);
+    }
+    content->resize(filled);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(*content);
+    SayFailure(held.shown.native(), "not enough memory to read it", 0);
+    return ERROR_NOT_ENOUGH_MEMORY;
   }
   return ERROR_SUCCESS;
 }
 
-// Replaces `file` by `content`; `previous` is its current content, or null
-// when it does not exist.
-LONG ReplaceInFolder(const FolderHandle& folder, const std::filesystem::path& file,
-                     std::string_view content, const std::string* previous) {
-  mode_t mode = 0644;
-  struct stat old;
-  if (::lstat(file.c_str(), &old) == 0) mode = old.st_mode & 07777;
+// A file with no write permission bit at all is read-only, for root too, as
+// Windows' read-only attribute holds for administrators.
+bool IsReadOnly(const struct stat& info) {
+  return (info.st_mode & 0222) == 0;
+}
 
-  const LONG written = WriteAndRename(file, content, mode, true);
+LONG RefuseReadOnly(const HeldFile& held) {
+  SayFailure(held.shown.native(), "is read-only (no write permission bit), so it is not written",
+             0);
+  return ERROR_ACCESS_DENIED;
+}
+
+// The hidden names that a change gives the new content the instant before
+// it is renamed over the old (for its whole life where O_TMPFILE is not
+// available). Writers of one folder hold its lock, so one fixed name per
+// folder is enough, and a leftover of a crashed writer is simply removed.
+// Something that cannot be removed there (a folder someone made) must not
+// block every later write, so a few further names stand by. They are not
+// derived from the file's name: a name near the file system's limit of 255
+// bytes would leave no room for a prefix or suffix.
+constexpr const char* kTemporaryNames[] = {".saverset-new",   ".saverset-new-1", ".saverset-new-2",
+                                           ".saverset-new-3", ".saverset-new-4", ".saverset-new-5"};
+
+// Removes leftovers of earlier writes and gives the first temporary name that
+// is free now; null when strangers hold every one.
+const char* FreeTemporaryName(const HeldFile& held) {
+  for (const char* name : kTemporaryNames) {
+    if (::unlinkat(held.folder.Get(), name, 0) == 0 || errno == ENOENT) return name;
+  }
+  SayFailure((held.shown.parent_path() / kTemporaryNames[0]).string(),
+             "and the names after it are taken by something that is not ours; nothing can be "
+             "replaced in this folder",
+             0);
+  return nullptr;
+}
+
+// Says a failed write and gives its code.
+LONG WriteFailed(const HeldFile& held, const char* doing) {
+  SayFailure(held.shown.native(), doing, errno);
+  return ERROR_WRITE_FAULT;
+}
+
+// Writes `content` to a new file in the held folder and gives it the file's
+// name: a missing file is linked to it at once, an existing one replaced by a
+// rename. `mode` is the permission bits of the file it replaces, or -1 for a
+// new file (0666 less the umask). The new file is flushed before it is named
+// unless `flush` is false. On failure the file is as it was and the new file
+// is gone.
+LONG WriteAndRename(const HeldFile& held, std::string_view content, int mode, bool flush) {
+  const char* temporary = FreeTemporaryName(held);
+  if (temporary == nullptr) return ERROR_WRITE_FAULT;
+  const int folder = held.folder.Get();
+  const mode_t createMode = mode < 0 ? 0666 : static_cast<mode_t>(mode);
+
+  FileDescriptor out(FileCalls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
+  if (!out.IsOpen() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    FileDescriptor fallback(FileCalls().openat(
+        folder, temporary, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, createMode));
+    if (!fallback.IsOpen()) return WriteFailed(held, "cannot be written: no new file");
+    // The umask applies to a new file; a replaced file's bits are kept.
+    if ((mode >= 0 && ::fchmod(fallback.Get(), createMode) != 0) ||
+        !WriteAll(fallback.Get(), content) || (FileCalls().fsync(fallback.Get()) != 0 && flush)) {
+      const LONG failed = WriteFailed(held, "cannot be written");
+      ::unlinkat(folder, temporary, 0);
+      return failed;
+    }
+  } else {
+    if (!out.IsOpen()) return WriteFailed(held, "cannot be written: no new file");
+    if ((mode >= 0 && ::fchmod(out.Get(), createMode) != 0) || !WriteAll(out.Get(), content) ||
+        (FileCalls().fsync(out.Get()) != 0 && flush))
+      return WriteFailed(held, "cannot be written");
+    const std::string self = "/proc/self/fd/" + std::to_string(out.Get());
+    // A file that does not exist yet gets its name at once, so nothing can
+    // be left behind; over an existing one (EEXIST) only a rename can go.
+    if (::linkat(AT_FDCWD, self.c_str(), folder, held.name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return ERROR_SUCCESS;
+    if (errno != EEXIST) return WriteFailed(held, "cannot be named");
+    // From here to the rename, two system calls later, the new file has a
+    // name: the only moment a crash can leave it behind (the next write in
+    // the folder removes it).
+    if (::linkat(AT_FDCWD, self.c_str(), folder, temporary, AT_SYMLINK_FOLLOW) != 0)
+      return WriteFailed(held, "cannot be named");
+  }
+  if (FileCalls().renameat(folder, temporary, folder, held.name.c_str()) != 0) {
+    const LONG failed = WriteFailed(held, "cannot be replaced");
+    ::unlinkat(folder, temporary, 0);
+    return failed;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Replaces the held file by `content`; `previous` is its current content and
+// `old` what fstat said of it, or both null when it does not exist.
+LONG ReplaceHeld(const HeldFile& held, std::string_view content, const std::string* previous,
+                 const struct stat* old) {
+  // Only the permission bits go over: a setuid or setgid bit planted on a
+  // file must not come back on a file this process wrote.
+  const int mode = old == nullptr ? -1 : static_cast<int>(old->st_mode & 0777);
+  const LONG written = WriteAndRename(held, content, mode, true);
   if (written != ERROR_SUCCESS) return written;
-  if (FileCalls().fsync(folder.Fd()) == 0) return ERROR_SUCCESS;
+  if (FileCalls().fsync(held.folder.Get()) == 0) return ERROR_SUCCESS;
+  WriteFailed(held, "is not durable: its folder cannot be flushed; the old content is put back");
   // The new name may not be durable, and the call reports failure, so the
   // old content is put back from memory. It is not kept under a second name
   // meanwhile: a crash would leave that name behind. Flushing the restored
   // file is attempted but not required: the disk has just failed, and what
   // counts now is that the file reads as before.
   if (previous != nullptr) {
-    WriteAndRename(file, *previous, mode, false);
+    WriteAndRename(held, *previous, mode, false);
   } else {
-    ::unlink(file.c_str());
+    ::unlinkat(held.folder.Get(), held.name.c_str(), 0);
   }
-  FileCalls().fsync(folder.Fd());
+  FileCalls().fsync(held.folder.Get());
   return ERROR_WRITE_FAULT;
 }
 
 }  // namespace
 
 FileSystemCalls& FileCalls() {
-  static FileSystemCalls calls = {SystemOpen, ::write, ::fsync, ::rename};
+  static FileSystemCalls calls = {SystemOpenat, ::write, ::fsync, ::renameat};
   return calls;
 }
 
 LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
   content->clear();
-  int fd;
-  size_t size;
-  const LONG opened = OpenForReading(file, &fd, &size);
+  HeldFile held;
+  const LONG opened = HoldFolderOf(file, &held, true);
   if (opened != ERROR_SUCCESS) return opened;
-  FileDescriptor in(fd);
-  // Room for a block more than the file holds: the read that finds the end
-  // goes there instead of growing the buffer, which would copy it whole. What
-  // is left over lets an edit of the content grow it in place.
-  content->resize(size + 4096);
-  size_t filled = 0;
-  for (;;) {
-    // Only a file that grew while it was read needs more.
-    if (filled == content->size()) content->resize(content->size() * 2);
-    const ssize_t got = ::read(in.Fd(), content->data() + filled, content->size() - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      content->clear();
-      return ERROR_READ_FAULT;
-    }
-    if (got == 0) break;
-    filled += static_cast<size_t>(got);
-  }
-  content->resize(filled);
-  return ERROR_SUCCESS;
+  struct stat info;
+  return ReadHeld(held, content, &info);
 }
 
 bool FileHolds(const std::filesystem::path& file, std::string_view text) {
-  int fd;
-  size_t size;
-  if (OpenForReading(file, &fd, &size) != ERROR_SUCCESS) return false;
-  FileDescriptor in(fd);
-  if (size != text.size()) return false;
+  FileDescriptor folder;
+  if (OpenMachineFolderPath(file.parent_path(), &folder) != ERROR_SUCCESS) return false;
+  FileDescriptor in(::openat(folder.Get(), file.filename().c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in.IsOpen()) return false;
+  struct stat info;
+  bool same = ::fstat(in.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<size_t>(info.st_size) == text.size();
   char piece[64 * 1024];
   size_t compared = 0;
-  for (;;) {
-    const ssize_t got = ::read(in.Fd(), piece, sizeof piece);
+  while (same) {
+    const ssize_t got = ::read(in.Get(), piece, sizeof piece);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return compared == text.size();
-    if (static_cast<size_t>(got) > text.size() - compared ||
-        std::memcmp(piece, text.data() + compared, static_cast<size_t>(got)) != 0)
-      return false;
+    if (got <= 0) {
+      same = got == 0 && compared == text.size();
+      break;
+    }
+    same = static_cast<size_t>(got) <= text.size() - compared &&
+           std::memcmp(piece, text.data() + compared, static_cast<size_t>(got)) == 0;
     compared += static_cast<size_t>(got);
   }
+  return same;
 }
 
 LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
@@ -261,36 +330,70 @@ LONG UpdateFile(const std::filesystem::path& file, const FileEdit& edit) {
 }
 
 LONG UpdateKeptFile(const std::filesystem::path& file, const KeptFileEdit& edit) {
-  FolderHandle folder(file.parent_path());
-  if (!folder.IsOpen()) return folder.Error();
-  if (!folder.Lock()) return ERROR_WRITE_FAULT;
+  HeldFile held;
+  LONG result = HoldFolderOf(file, &held, false);
+  if (result == ERROR_SUCCESS) result = LockFolder(held);
+  if (result != ERROR_SUCCESS) return result;
 
   std::string current;
-  const LONG read = ReadWholeFile(file, &current);
+  struct stat info;
+  const LONG read = ReadHeld(held, &current, &info);
   if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
+  const bool exists = read == ERROR_SUCCESS;
+  if (exists && IsReadOnly(info)) return RefuseReadOnly(held);
 
   std::string_view edited;
   bool unchanged = false;
-  const LONG result = edit(current, read == ERROR_SUCCESS, &edited, &unchanged);
+  result = edit(current, exists, &edited, &unchanged);
   if (result != ERROR_SUCCESS || unchanged) return result;
-  return ReplaceInFolder(folder, file, edited, read == ERROR_SUCCESS ? &current : nullptr);
+  return ReplaceHeld(held, edited, exists ? &current : nullptr, exists ? &info : nullptr);
 }
 
 LONG AppendLine(const std::filesystem::path& file, std::string_view line) {
-  FolderHandle folder(file.parent_path());
-  if (!folder.IsOpen()) return folder.Error();
-  if (!folder.Lock()) return ERROR_WRITE_FAULT;
-  FileDescriptor out(FileCalls().open(
-      file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
-  if (out.Fd() < 0) return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
-  struct stat info;
-  if (::fstat(out.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ERROR_WRITE_FAULT;
+  HeldFile held;
+  LONG result = HoldFolderOf(file, &held, false);
+  if (result == ERROR_SUCCESS) result = LockFolder(held);
+  if (result != ERROR_SUCCESS) return result;
+
   std::string text(line);
   text += '\n';
-  if (!WriteAll(out.Fd(), text) || FileCalls().fsync(out.Fd()) != 0) {
+  FileDescriptor out(FileCalls().openat(held.folder.Get(), held.name.c_str(),
+                                        O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                                        0));
+  struct stat info;
+  if (out.IsOpen()) {
+    if (::fstat(out.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      SayFailure(held.shown.native(), "is not a regular file", 0);
+      return ERROR_WRITE_FAULT;
+    }
+    if (IsReadOnly(info)) return RefuseReadOnly(held);
+  } else if (errno == ELOOP) {
+    SayFailure(held.shown.native(), "is a symbolic link, which is not followed", 0);
+    return ERROR_ACCESS_DENIED;
+  } else if (errno == EACCES) {
+    return RefuseReadOnly(held);
+  } else if (errno != ENOENT) {
+    SayFailure(held.shown.native(), "cannot be opened", errno);
+    return ERROR_WRITE_FAULT;
+  }
+  // A new log, or one with another name somewhere (a hard link, a snapshot
+  // of the machine folder) that must not see the line: made or replaced
+  // whole, as any other file is.
+  if (!out.IsOpen() || info.st_nlink > 1) {
+    std::string current;
+    struct stat old;
+    const LONG read = ReadHeld(held, &current, &old);
+    if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
+    const bool exists = read == ERROR_SUCCESS;
+    if (exists && IsReadOnly(old)) return RefuseReadOnly(held);
+    const std::string appended = current + text;
+    return ReplaceHeld(held, appended, exists ? &current : nullptr, exists ? &old : nullptr);
+  }
+  if (!WriteAll(out.Get(), text) || FileCalls().fsync(out.Get()) != 0) {
+    WriteFailed(held, "cannot be appended to");
     // A disk that filled up mid-write may have taken part of the line: the
     // file is cut back to the lines it held, so no torn line stays.
-    if (::ftruncate(out.Fd(), info.st_size) == 0) ::fsync(out.Fd());
+    if (::ftruncate(out.Get(), info.st_size) == 0) ::fsync(out.Get());
     return ERROR_WRITE_FAULT;
   }
   return ERROR_SUCCESS;

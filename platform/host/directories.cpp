@@ -16,12 +16,14 @@
 //   and no legal 8.3 name of the folder (compared without case) takes. From
 //   ~10 on, the base is cut so that the short base stays 8 characters long.
 // Paths of 32767 bytes or more are refused, as Windows refuses them.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "platform/host/host_backend.h"
@@ -101,18 +103,17 @@ std::string ShortName(const ShortStem& stem, unsigned number) {
 // cannot be read.
 std::string ShortNameInFolder(const fs::path& folder, const std::string& name) {
   if (IsLegalShortName(name)) return name;
+  saverset::host::FileDescriptor held;
+  if (saverset::host::OpenMachineFolderPath(folder, &held) != ERROR_SUCCESS) return std::string();
   std::set<std::string> taken;  // upper-cased
   std::vector<std::string> needing;
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::string entry = it->path().filename().string();
+  saverset::host::ForEachEntry(held.Get(), [&](const char* entry) {
     if (IsLegalShortName(entry)) {
       taken.insert(UpperCase(entry));
     } else if (entry <= name) {
-      needing.push_back(std::move(entry));
+      needing.push_back(entry);
     }
-  }
-  if (error) return std::string();
+  });
   std::sort(needing.begin(), needing.end());
   // Only the entries up to `name` in byte order can take a number from it.
   for (const std::string& entry : needing) {
@@ -125,6 +126,14 @@ std::string ShortNameInFolder(const fs::path& folder, const std::string& name) {
     }
   }
   return std::string();
+}
+
+// What the entry at the host path `path` is, looked at from its held folder
+// without following a link; false when it does not exist.
+bool StatEntry(const fs::path& path, struct stat* info) {
+  saverset::host::FileDescriptor folder;
+  return saverset::host::OpenMachineFolderPath(path.parent_path(), &folder) == ERROR_SUCCESS &&
+         ::fstatat(folder.Get(), path.filename().c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // Copies `text` with its NUL into `buffer` when it fits; the result as the
@@ -144,44 +153,45 @@ extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 
 extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR buffer, DWORD size) {
   namespace host = saverset::host;
-  if (longPath == nullptr) return 0;
-  const std::string_view path = longPath;
-  if (path.size() >= kLongestPath) return 0;
-  fs::path target;
-  if (host::MapWindowsPath(path, &target) != ERROR_SUCCESS) return 0;
-  std::error_code error;
-  const fs::file_status status = fs::status(target, error);
-  if (!fs::exists(status)) return 0;
-  if (IsPathSeparator(path.back()) && !fs::is_directory(status)) return 0;
+  return host::WithoutExceptions("GetShortPathNameA", DWORD(0), [&]() -> DWORD {
+    if (longPath == nullptr) return 0;
+    const std::string_view path = longPath;
+    if (path.size() >= kLongestPath) return 0;
+    fs::path target;
+    if (host::MapWindowsPath(path, &target) != ERROR_SUCCESS) return 0;
+    struct stat info;
+    if (!StatEntry(target, &info)) return 0;
+    if (IsPathSeparator(path.back()) && !S_ISDIR(info.st_mode)) return 0;
 
-  // Walk the path as given: the drive, separators, "." and ".." and legal 8.3
-  // components stay as they are; each other component is looked up by the
-  // path up to it and replaced by the short name of the entry found.
-  std::string result;
-  result.reserve(path.size());
-  size_t start = 0;
-  if (path.size() >= 2 && path[1] == ':') {
-    result.append(path.substr(0, 2));
-    start = 2;
-  }
-  while (start < path.size()) {
-    if (IsPathSeparator(path[start])) {
-      result += path[start++];
-      continue;
+    // Walk the path as given: the drive, separators, "." and ".." and legal
+    // 8.3 components stay as they are; each other component is looked up by
+    // the path up to it and replaced by the short name of the entry found.
+    std::string result;
+    result.reserve(path.size());
+    size_t start = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+      result.append(path.substr(0, 2));
+      start = 2;
     }
-    size_t end = start;
-    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
-    std::string_view name = path.substr(start, end - start);
-    if (name == "." || name == ".." || IsLegalShortName(name)) {
-      result.append(name);
-    } else {
-      fs::path entry;
-      if (host::MapWindowsPath(path.substr(0, end), &entry) != ERROR_SUCCESS) return 0;
-      std::string shortName = ShortNameInFolder(entry.parent_path(), entry.filename().string());
-      if (shortName.empty()) return 0;
-      result += shortName;
+    while (start < path.size()) {
+      if (IsPathSeparator(path[start])) {
+        result += path[start++];
+        continue;
+      }
+      size_t end = start;
+      while (end < path.size() && !IsPathSeparator(path[end])) ++end;
+      std::string_view name = path.substr(start, end - start);
+      if (name == "." || name == ".." || IsLegalShortName(name)) {
+        result.append(name);
+      } else {
+        fs::path entry;
+        if (host::MapWindowsPath(path.substr(0, end), &entry) != ERROR_SUCCESS) return 0;
+        std::string shortName = ShortNameInFolder(entry.parent_path(), entry.filename().string());
+        if (shortName.empty()) return 0;
+        result += shortName;
+      }
+      start = end;
     }
-    start = end;
-  }
-  return CopyOut(result, buffer, size);
+    return CopyOut(result, buffer, size);
+  });
 }

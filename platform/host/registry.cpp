@@ -137,7 +137,7 @@ LONG JoinSubKey(const std::string& parentPath, LPCSTR subKey, std::string* path)
 }
 
 std::filesystem::path RegistryFilePath(const RootKey& root) {
-  return host::MachineFolder() / "registry" / (std::string(root.name) + ".reg");
+  return host::ResolvedMachineFolder() / "registry" / (std::string(root.name) + ".reg");
 }
 
 // One line on standard error, whatever bytes the path holds.
@@ -183,7 +183,11 @@ ParsedFile& Parsed(const RootKey& root) {
 LONG Load(const RootKey& root, const host::RegistryFile** file) {
   // Without a machine folder there is nowhere to read from; a relative path
   // would read beside the current directory instead.
-  if (host::MachineFolder().empty()) return ERROR_ACCESS_DENIED;
+  if (host::MachineFolder().empty()) {
+    host::SayFailure(
+        "HOME", "no machine folder: none of SAVERSET_MACHINE, XDG_DATA_HOME and HOME is set", 0);
+    return ERROR_ACCESS_DENIED;
+  }
   const std::filesystem::path path = RegistryFilePath(root);
   ParsedFile& parsed = Parsed(root);
   *file = &parsed.file;
@@ -271,109 +275,119 @@ LONG ResolveSubKey(HKEY parent, LPCSTR subKey, PHKEY result, OpenKey* parentKey,
 
 extern "C" LONG WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM access,
                                      PHKEY result) {
-  OpenKey parentKey;
-  std::string path;
-  LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
-  if (status != ERROR_SUCCESS) return status;
+  return host::WithoutExceptions("RegOpenKeyExA", LONG(ERROR_NOT_ENOUGH_MEMORY), [&]() -> LONG {
+    OpenKey parentKey;
+    std::string path;
+    LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
+    if (status != ERROR_SUCCESS) return status;
 
-  std::lock_guard<std::mutex> lock(RegistryLock());
-  const host::RegistryFile* file;
-  status = Load(*parentKey.root, &file);
-  if (status != ERROR_SUCCESS) return status;
-  std::string stored;
-  if (!file->KeyExists(path, &stored)) return ERROR_FILE_NOT_FOUND;
-  *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
-  return ERROR_SUCCESS;
+    std::lock_guard<std::mutex> lock(RegistryLock());
+    const host::RegistryFile* file;
+    status = Load(*parentKey.root, &file);
+    if (status != ERROR_SUCCESS) return status;
+    std::string stored;
+    if (!file->KeyExists(path, &stored)) return ERROR_FILE_NOT_FOUND;
+    *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
+    return ERROR_SUCCESS;
+  });
 }
 
 extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR, DWORD,
                                        REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
                                        LPDWORD disposition) {
-  OpenKey parentKey;
-  std::string path;
-  LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
-  if (status != ERROR_SUCCESS) return status;
-
-  std::lock_guard<std::mutex> lock(RegistryLock());
-  const host::RegistryFile* file;
-  status = Load(*parentKey.root, &file);
-  if (status != ERROR_SUCCESS) return status;
-  if (!file->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
-  std::string stored;
-  bool created = false;
-  if (!file->KeyExists(path, &stored)) {
-    // Making a key below another needs the right to do so on the parent's
-    // handle, as on Windows; opening an existing one does not.
-    if ((parentKey.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
-    // Another process may have changed the file since it was read; the
-    // change decides again under the lock.
-    status = Change(*parentKey.root, [&](host::RegistryFile* current, bool* changed) -> LONG {
-      if (!current->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
-      if (!current->CreateKey(path, changed, &stored)) return ERROR_BAD_PATHNAME;
-      created = *changed;
-      return ERROR_SUCCESS;
-    });
+  return host::WithoutExceptions("RegCreateKeyExA", LONG(ERROR_NOT_ENOUGH_MEMORY), [&]() -> LONG {
+    OpenKey parentKey;
+    std::string path;
+    LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
     if (status != ERROR_SUCCESS) return status;
-  }
-  *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
-  if (disposition != nullptr)
-    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  return ERROR_SUCCESS;
+
+    std::lock_guard<std::mutex> lock(RegistryLock());
+    const host::RegistryFile* file;
+    status = Load(*parentKey.root, &file);
+    if (status != ERROR_SUCCESS) return status;
+    if (!file->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
+    std::string stored;
+    bool created = false;
+    if (!file->KeyExists(path, &stored)) {
+      // Making a key below another needs the right to do so on the parent's
+      // handle, as on Windows; opening an existing one does not.
+      if ((parentKey.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
+      // Another process may have changed the file since it was read; the
+      // change decides again under the lock.
+      status = Change(*parentKey.root, [&](host::RegistryFile* current, bool* changed) -> LONG {
+        if (!current->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
+        if (!current->CreateKey(path, changed, &stored)) return ERROR_BAD_PATHNAME;
+        created = *changed;
+        return ERROR_SUCCESS;
+      });
+      if (status != ERROR_SUCCESS) return status;
+    }
+    *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
+    if (disposition != nullptr)
+      *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+  });
 }
 
 extern "C" LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type,
                                       const BYTE* data, DWORD size) {
-  OpenKey key;
-  LONG status = Resolve(handle, &key);
-  if (status != ERROR_SUCCESS) return status;
-  if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
-  const std::string_view name = valueName == nullptr ? std::string_view() : valueName;
-  if (!host::IsValidRegistryValueName(name)) return ERROR_INVALID_PARAMETER;
-  const std::string_view bytes =
-      size == 0 ? std::string_view() : std::string_view(reinterpret_cast<const char*>(data), size);
+  return host::WithoutExceptions("RegSetValueExA", LONG(ERROR_NOT_ENOUGH_MEMORY), [&]() -> LONG {
+    OpenKey key;
+    LONG status = Resolve(handle, &key);
+    if (status != ERROR_SUCCESS) return status;
+    if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
+    const std::string_view name = valueName == nullptr ? std::string_view() : valueName;
+    if (!host::IsValidRegistryValueName(name)) return ERROR_INVALID_PARAMETER;
+    const std::string_view bytes =
+        size == 0 ? std::string_view()
+                  : std::string_view(reinterpret_cast<const char*>(data), size);
 
-  std::lock_guard<std::mutex> lock(RegistryLock());
-  return Change(*key.root, [&](host::RegistryFile* file, bool* changed) -> LONG {
-    if (!file->KeyExists(key.path)) return ERROR_KEY_DELETED;
-    DWORD oldType;
-    std::string oldData;
-    if (file->FindValue(key.path, name, &oldType, &oldData) && oldType == type && oldData == bytes)
+    std::lock_guard<std::mutex> lock(RegistryLock());
+    return Change(*key.root, [&](host::RegistryFile* file, bool* changed) -> LONG {
+      if (!file->KeyExists(key.path)) return ERROR_KEY_DELETED;
+      DWORD oldType;
+      std::string oldData;
+      if (file->FindValue(key.path, name, &oldType, &oldData) && oldType == type &&
+          oldData == bytes)
+        return ERROR_SUCCESS;
+      if (!file->SetValue(key.path, name, type, bytes)) return ERROR_INVALID_PARAMETER;
+      *changed = true;
       return ERROR_SUCCESS;
-    if (!file->SetValue(key.path, name, type, bytes)) return ERROR_INVALID_PARAMETER;
-    *changed = true;
-    return ERROR_SUCCESS;
+    });
   });
 }
 
 extern "C" LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD reserved,
                                         LPDWORD type, LPBYTE data, LPDWORD size) {
-  OpenKey key;
-  LONG status = Resolve(handle, &key);
-  if (status != ERROR_SUCCESS) return status;
-  if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+  return host::WithoutExceptions("RegQueryValueExA", LONG(ERROR_NOT_ENOUGH_MEMORY), [&]() -> LONG {
+    OpenKey key;
+    LONG status = Resolve(handle, &key);
+    if (status != ERROR_SUCCESS) return status;
+    if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
 
-  std::lock_guard<std::mutex> lock(RegistryLock());
-  const host::RegistryFile* file;
-  status = Load(*key.root, &file);
-  if (status != ERROR_SUCCESS) return status;
-  if (!file->KeyExists(key.path)) return ERROR_KEY_DELETED;
-  DWORD foundType;
-  std::string bytes;
-  if (!file->FindValue(key.path, valueName == nullptr ? "" : valueName, &foundType, &bytes))
-    return ERROR_FILE_NOT_FOUND;
-  if (type != nullptr) *type = foundType;
-  const DWORD needed = static_cast<DWORD>(bytes.size());
-  if (data != nullptr) {
-    if (*size < needed) {
-      *size = needed;
-      return ERROR_MORE_DATA;
+    std::lock_guard<std::mutex> lock(RegistryLock());
+    const host::RegistryFile* file;
+    status = Load(*key.root, &file);
+    if (status != ERROR_SUCCESS) return status;
+    if (!file->KeyExists(key.path)) return ERROR_KEY_DELETED;
+    DWORD foundType;
+    std::string bytes;
+    if (!file->FindValue(key.path, valueName == nullptr ? "" : valueName, &foundType, &bytes))
+      return ERROR_FILE_NOT_FOUND;
+    if (type != nullptr) *type = foundType;
+    const DWORD needed = static_cast<DWORD>(bytes.size());
+    if (data != nullptr) {
+      if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+      }
+      std::memcpy(data, bytes.data(), bytes.size());
     }
-    std::memcpy(data, bytes.data(), bytes.size());
-  }
-  if (size != nullptr) *size = needed;
-  return ERROR_SUCCESS;
+    if (size != nullptr) *size = needed;
+    return ERROR_SUCCESS;
+  });
 }
 
 extern "C" LONG WINAPI RegCloseKey(HKEY key) {

@@ -16,8 +16,8 @@ namespace host = saverset::host;
 // Sets the live value; the file is reached by its host path, not as a
 // Windows path.
 bool SetLiveValue(const char* name, const std::string& value) {
-  return host::UpdateProfileFile(host::MachineFolder() / "session" / "desktop.ini", "Desktop", name,
-                                 value) == ERROR_SUCCESS;
+  return host::UpdateProfileFile(host::ResolvedMachineFolder() / "session" / "desktop.ini",
+                                 "Desktop", name, value) == ERROR_SUCCESS;
 }
 
 bool StoreInUserProfile(const char* name, const std::string& value) {
@@ -35,26 +35,28 @@ bool StoreInUserProfile(const char* name, const std::string& value) {
 }  // namespace
 
 extern "C" BOOL WINAPI SystemParametersInfoA(UINT action, UINT number, PVOID, UINT flags) {
-  const char* name = nullptr;
-  std::string value;
-  switch (action) {
-    case SPI_SETSCREENSAVEACTIVE:
-      name = "ScreenSaveActive";
-      value = number != 0 ? "1" : "0";
-      break;
-    case SPI_SETSCREENSAVETIMEOUT:
-      name = "ScreenSaveTimeOut";
-      value = std::to_string(number);
-      break;
-    default:
+  return host::WithoutExceptions("SystemParametersInfoA", FALSE, [&]() -> BOOL {
+    const char* name = nullptr;
+    std::string value;
+    switch (action) {
+      case SPI_SETSCREENSAVEACTIVE:
+        name = "ScreenSaveActive";
+        value = number != 0 ? "1" : "0";
+        break;
+      case SPI_SETSCREENSAVETIMEOUT:
+        name = "ScreenSaveTimeOut";
+        value = std::to_string(number);
+        break;
+      default:
+        return FALSE;
+    }
+    if (!host::EnsureMachineFolder() || !SetLiveValue(name, value)) return FALSE;
+    if ((flags & SPIF_UPDATEINIFILE) != 0 && !StoreInUserProfile(name, value)) return FALSE;
+    if ((flags & SPIF_SENDWININICHANGE) != 0 &&
+        host::AppendLine(host::ResolvedMachineFolder() / "session" / "broadcasts.log",
+                         "WM_SETTINGCHANGE " + std::to_string(action)) != ERROR_SUCCESS) {
       return FALSE;
-  }
-  if (!host::EnsureMachineFolder() || !SetLiveValue(name, value)) return FALSE;
-  if ((flags & SPIF_UPDATEINIFILE) != 0 && !StoreInUserProfile(name, value)) return FALSE;
-  if ((flags & SPIF_SENDWININICHANGE) != 0 &&
-      host::AppendLine(host::MachineFolder() / "session" / "broadcasts.log",
-                       "WM_SETTINGCHANGE " + std::to_string(action)) != ERROR_SUCCESS) {
-    return FALSE;
-  }
-  return TRUE;
+    }
+    return TRUE;
+  });
 }
