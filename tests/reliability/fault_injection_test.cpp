@@ -114,9 +114,10 @@ TEST_F(FaultInjection, NoFailingCallTearsOrLosesAFile) {
     const char* call;
     const char* shortWrite;
   };
-  const Mode modes[] = {{"open", "0"},   {"openat", "0"}, {"read", "0"},   {"write", "0"},
-                        {"write", "1"},  {"fsync", "0"},  {"rename", "0"}, {"linkat", "0"},
-                        {"unlink", "0"}, {"mkdir", "0"},  {"flock", "0"}};
+  const Mode modes[] = {{"open", "0"},   {"openat", "0"},   {"openat2", "0"}, {"read", "0"},
+                        {"write", "0"},  {"write", "1"},    {"fsync", "0"},   {"renameat", "0"},
+                        {"linkat", "0"}, {"unlinkat", "0"}, {"mkdirat", "0"}, {"fstatat", "0"},
+                        {"flock", "0"}};
   int faults = 0;
   for (const Mode& mode : modes) {
     for (const char* error : {"28", "5"}) {
