@@ -104,7 +104,14 @@ TEST_F(KeyPath, DeepPathsNeedLittleMemoryAndStack) {
     const long grownKiB = after.ru_maxrss - before.ru_maxrss;
     const bool fine = length == 4 && std::string(value) == "deep" && key != nullptr &&
                       RegCloseKey(key) == ERROR_SUCCESS && HostOpenKeyCount() == 0;
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer keeps freed memory in quarantine, so the peak says
+    // nothing there.
+    (void)grownKiB;
+    _exit(fine ? 0 : 1);
+#else
     _exit(!fine ? 1 : grownKiB > 48 * 1024 ? 2 : 0);
+#endif
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
