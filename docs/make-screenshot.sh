@@ -21,13 +21,8 @@ if ! wine_arch_choose; then
   echo "make-screenshot: $wine_arch_reason" >&2
   exit 1
 fi
-if [ "$wine_arch" = x86 ]; then
-  preset=win32 loader=wine wineserver=wineserver
-  export WINEARCH=win32
-else
-  preset=win64 loader=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
-  export WINEARCH=win64 WINELOADER=$loader WINESERVER=$wineserver
-fi
+wine_arch_tools
+preset=$wine_preset loader=$wine_loader wineserver=$wine_server
 echo "make-screenshot: path $wine_arch ($wine_arch_reason)" >&2
 scripts/install-packages.sh windows
 cmake --preset "$preset" >/dev/null

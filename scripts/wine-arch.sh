@@ -14,7 +14,8 @@
 # libc6:i386 is installed.
 #
 #   scripts/wine-arch.sh           prints the path, then the reason, one line each
-#   . scripts/wine-arch.sh         defines wine_arch_choose and its parts
+#   . scripts/wine-arch.sh         defines wine_arch_choose and its parts, and
+#                                  wine_arch_tools, the loader of the path
 #
 # SAVERSET_WINE_ARCH=x86|x64 forces a path; forcing x86 on a machine that
 # runs no 32-bit programs fails at once, with the reason.
@@ -30,7 +31,7 @@ wine_arch_binfmt_dir=/proc/sys/fs/binfmt_misc
 # Writes the bytes given in hexadecimal (blank-separated) to a file.
 wine_arch_write_hex() {
   local byte
-  for byte in $2; do printf "\\x$byte"; done >"$1"
+  for byte in $2; do printf "%b" "\\x$byte"; done >"$1"
 }
 
 # Writes probe-i386 and probe-x86_64 into folder $1, both executable.
@@ -163,6 +164,23 @@ wine_arch_choose() {
   fi
   wine_arch=x64
   return 0
+}
+
+# Sets the tools of the chosen path: wine_loader and wine_server, and
+# wine_preset, the build that runs under Wine; exports WINEARCH, and on the
+# x64 path WINELOADER and WINESERVER, so that every Wine process started on
+# the way uses the 64-bit loader and server.
+wine_arch_tools() {
+  if [ "$wine_arch" = x86 ]; then
+    # Debian's wrappers, which take the 32-bit loader where it is installed.
+    wine_loader=wine wine_server=wineserver wine_preset=win32
+    export WINEARCH=win32
+  else
+    # The 64-bit loader itself: Debian's wine wrapper takes the 32-bit one
+    # whenever wine32:i386 is installed, even where it cannot run.
+    wine_loader=/usr/lib/wine/wine64 wine_server=/usr/lib/wine/wineserver64 wine_preset=win64
+    export WINEARCH=win64 WINELOADER=$wine_loader WINESERVER=$wine_server
+  fi
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

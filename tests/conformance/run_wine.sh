@@ -1,3 +1,4 @@
+#!/usr/bin/env bash
 # The Windows program under Wine: chooses the path this machine can run
 # (scripts/wine-arch.sh), installs what is missing for it
 # (scripts/install-packages.sh), builds the Windows program (and the host
@@ -30,31 +31,20 @@ if ! wine_arch_choose; then
   log "$wine_arch_reason"
   exit 1
 fi
-case $wine_arch in
-  x86)
-    log "path x86, the shipped 32-bit program under Wine's 32-bit half: $wine_arch_reason"
-    presets=(win32)
-    build=build/win32
-    # Debian's wrappers, which take the 32-bit loader where it is installed.
-    loader=wine
-    wineboot=(wineboot)
-    wineserver=wineserver
-    # A 32-bit prefix: the program is 32-bit, and this Wine has its 32-bit half.
-    export WINEARCH=win32
-    ;;
-  x64)
-    log "path x64, the 64-bit test stand-in under wine64: $wine_arch_reason"
-    log "the shipped 32-bit program is built and checked as a file, but not run on this path"
-    presets=(win32 win64)
-    build=build/win64
-    # The 64-bit loader itself: Debian's wine wrapper takes the 32-bit one
-    # whenever wine32:i386 is installed, even where it cannot run.
-    loader=/usr/lib/wine/wine64
-    wineboot=("$loader" wineboot)
-    wineserver=/usr/lib/wine/wineserver64
-    export WINEARCH=win64 WINELOADER="$loader" WINESERVER="$wineserver"
-    ;;
-esac
+wine_arch_tools
+loader=$wine_loader
+wineserver=$wine_server
+build=build/$wine_preset
+if [ "$wine_arch" = x86 ]; then
+  log "path x86, the shipped 32-bit program under Wine's 32-bit half: $wine_arch_reason"
+  presets=(win32)
+  wineboot=(wineboot)
+else
+  log "path x64, the 64-bit test stand-in under wine64: $wine_arch_reason"
+  log "the shipped 32-bit program is built and checked as a file, but not run on this path"
+  presets=(win32 win64)
+  wineboot=("$loader" wineboot)
+fi
 
 # --- Packages and build --------------------------------------------------------
 

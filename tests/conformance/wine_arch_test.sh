@@ -25,7 +25,8 @@ wine_arch_run() {
   folder=$(dirname "$(dirname "$1")")
   # Called in a command substitution: the calls are kept in a file.
   echo "$1" >>"$work/runs"
-  local statuses=(${fake_status[$folder]})
+  local statuses
+  read -r -a statuses <<<"${fake_status[$folder]}"
   case $1 in
     */probe-i386) echo "${statuses[0]}" ;;
     *) echo "${statuses[1]}" ;;
