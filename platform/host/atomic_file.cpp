@@ -278,6 +278,22 @@ LONG ReplaceHeld(const HeldFile& held, std::string_view content, const std::stri
   return ERROR_WRITE_FAULT;
 }
 
+// Read-modify-write of the held file, whose folder's lock the caller holds.
+LONG EditHeld(const HeldFile& held, const KeptFileEdit& edit) {
+  std::string current;
+  struct stat info;
+  const LONG read = ReadHeld(held, &current, &info);
+  if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
+  const bool exists = read == ERROR_SUCCESS;
+  if (exists && IsReadOnly(info)) return RefuseReadOnly(held);
+
+  std::string_view edited;
+  bool unchanged = false;
+  const LONG result = edit(current, exists, &edited, &unchanged);
+  if (result != ERROR_SUCCESS || unchanged) return result;
+  return ReplaceHeld(held, edited, exists ? &current : nullptr, exists ? &info : nullptr);
+}
+
 }  // namespace
 
 FileSystemCalls& FileCalls() {
@@ -334,19 +350,7 @@ LONG UpdateKeptFile(const std::filesystem::path& file, const KeptFileEdit& edit)
   LONG result = HoldFolderOf(file, &held, false);
   if (result == ERROR_SUCCESS) result = LockFolder(held);
   if (result != ERROR_SUCCESS) return result;
-
-  std::string current;
-  struct stat info;
-  const LONG read = ReadHeld(held, &current, &info);
-  if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
-  const bool exists = read == ERROR_SUCCESS;
-  if (exists && IsReadOnly(info)) return RefuseReadOnly(held);
-
-  std::string_view edited;
-  bool unchanged = false;
-  result = edit(current, exists, &edited, &unchanged);
-  if (result != ERROR_SUCCESS || unchanged) return result;
-  return ReplaceHeld(held, edited, exists ? &current : nullptr, exists ? &info : nullptr);
+  return EditHeld(held, edit);
 }
 
 LONG AppendLine(const std::filesystem::path& file, std::string_view line) {
@@ -380,14 +384,14 @@ LONG AppendLine(const std::filesystem::path& file, std::string_view line) {
   // of the machine folder) that must not see the line: made or replaced
   // whole, as any other file is.
   if (!out.IsOpen() || info.st_nlink > 1) {
-    std::string current;
-    struct stat old;
-    const LONG read = ReadHeld(held, &current, &old);
-    if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
-    const bool exists = read == ERROR_SUCCESS;
-    if (exists && IsReadOnly(old)) return RefuseReadOnly(held);
-    const std::string appended = current + text;
-    return ReplaceHeld(held, appended, exists ? &current : nullptr, exists ? &old : nullptr);
+    std::string appended;
+    return EditHeld(held, [&](std::string_view current, bool, std::string_view* edited, bool*) {
+      appended.reserve(current.size() + text.size());
+      appended.assign(current);
+      appended += text;
+      *edited = appended;
+      return ERROR_SUCCESS;
+    });
   }
   if (!WriteAll(out.Get(), text) || FileCalls().fsync(out.Get()) != 0) {
     WriteFailed(held, "cannot be appended to");

@@ -260,15 +260,17 @@ LONG Change(const RootKey& root, const RegistryChange& change) {
   return result;
 }
 
-// The common start of opening and creating: clears the out key, then finds
-// the parent key and the full path of `subKey` below its root.
-LONG ResolveSubKey(HKEY parent, LPCSTR subKey, PHKEY result, OpenKey* parentKey,
-                   std::string* path) {
+// The common start of opening and creating: clears the out key, finds the
+// parent key and the full path of `subKey` below its root, and loads that
+// root's registry. The caller holds RegistryLock.
+LONG StartAtSubKey(HKEY parent, LPCSTR subKey, PHKEY result, OpenKey* parentKey, std::string* path,
+                   const host::RegistryFile** file) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   LONG status = Resolve(parent, parentKey);
-  if (status != ERROR_SUCCESS) return status;
-  return JoinSubKey(parentKey->path, subKey, path);
+  if (status == ERROR_SUCCESS) status = JoinSubKey(parentKey->path, subKey, path);
+  if (status == ERROR_SUCCESS) status = Load(*parentKey->root, file);
+  return status;
 }
 
 }  // namespace
@@ -276,14 +278,11 @@ LONG ResolveSubKey(HKEY parent, LPCSTR subKey, PHKEY result, OpenKey* parentKey,
 extern "C" LONG WINAPI RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM access,
                                      PHKEY result) {
   return host::WithoutExceptions("RegOpenKeyExA", LONG(ERROR_NOT_ENOUGH_MEMORY), [&]() -> LONG {
+    std::lock_guard<std::mutex> lock(RegistryLock());
     OpenKey parentKey;
     std::string path;
-    LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
-    if (status != ERROR_SUCCESS) return status;
-
-    std::lock_guard<std::mutex> lock(RegistryLock());
     const host::RegistryFile* file;
-    status = Load(*parentKey.root, &file);
+    LONG status = StartAtSubKey(parent, subKey, result, &parentKey, &path, &file);
     if (status != ERROR_SUCCESS) return status;
     std::string stored;
     if (!file->KeyExists(path, &stored)) return ERROR_FILE_NOT_FOUND;
@@ -296,14 +295,11 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
                                        REGSAM access, LPSECURITY_ATTRIBUTES, PHKEY result,
                                        LPDWORD disposition) {
   return host::WithoutExceptions("RegCreateKeyExA", LONG(ERROR_NOT_ENOUGH_MEMORY), [&]() -> LONG {
+    std::lock_guard<std::mutex> lock(RegistryLock());
     OpenKey parentKey;
     std::string path;
-    LONG status = ResolveSubKey(parent, subKey, result, &parentKey, &path);
-    if (status != ERROR_SUCCESS) return status;
-
-    std::lock_guard<std::mutex> lock(RegistryLock());
     const host::RegistryFile* file;
-    status = Load(*parentKey.root, &file);
+    LONG status = StartAtSubKey(parent, subKey, result, &parentKey, &path, &file);
     if (status != ERROR_SUCCESS) return status;
     if (!file->KeyExists(parentKey.path)) return ERROR_KEY_DELETED;
     std::string stored;

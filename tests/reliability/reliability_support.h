@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,31 +34,28 @@ struct ProgramRun {
   std::string errors;
 };
 
-// Runs the built saverset with `arguments` (after its own name), in `folder`
-// as the current directory, with `environment` ("NAME=value") added to this
-// process's, and collects its standard error. `self` is the name the program
-// is given for itself (its path by default).
-inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs::path& folder,
-                             const std::vector<std::string>& environment = {},
-                             const std::string& self = SAVERSET_PROGRAM) {
+// Runs `work` in a child process, collecting its standard error; the child
+// ends with work's result (100 when it threw), and is stopped after
+// `seconds` unless that is 0 (exit code -1, as for a crash).
+inline ProgramRun RunInChild(const std::function<int()>& work, unsigned seconds = 30) {
   ProgramRun run;
   int errors[2];
   if (pipe(errors) != 0) return run;
+  fflush(stderr);
   const pid_t child = fork();
   if (child == 0) {
     dup2(errors[1], STDERR_FILENO);
     close(errors[0]);
     close(errors[1]);
-    if (chdir(folder.c_str()) != 0) _exit(126);
-    for (const std::string& variable : environment) putenv(strdup(variable.c_str()));
-    std::vector<char*> argv;
-    std::string name = self;
-    argv.push_back(name.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    execv(SAVERSET_PROGRAM, argv.data());
-    _exit(127);
+    if (seconds > 0) alarm(seconds);
+    // An exception must not go on to run the rest of the tests in the child.
+    int result = 100;
+    try {
+      result = work();
+    } catch (...) {
+    }
+    fflush(stderr);
+    _exit(result);
   }
   close(errors[1]);
   char buffer[4096];
@@ -65,10 +63,32 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs
   while ((got = read(errors[0], buffer, sizeof buffer)) > 0) run.errors.append(buffer, got);
   close(errors[0]);
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
     run.exitCode = WEXITSTATUS(status);
-  }
   return run;
+}
+
+// Runs the built saverset with `arguments` (after its own name), in `folder`
+// as the current directory, with `environment` ("NAME=value"; a bare NAME
+// removes the variable) added to this process's, and collects its standard
+// error. `self` is the name the program is given for itself (its path by
+// default).
+inline ProgramRun RunProgram(const std::vector<std::string>& arguments, const fs::path& folder,
+                             const std::vector<std::string>& environment = {},
+                             const std::string& self = SAVERSET_PROGRAM) {
+  return RunInChild(
+      [&] {
+        if (chdir(folder.c_str()) != 0) return 126;
+        for (const std::string& variable : environment) putenv(strdup(variable.c_str()));
+        std::vector<std::string> copies = {self};
+        copies.insert(copies.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : copies) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execv(SAVERSET_PROGRAM, argv.data());
+        return 127;
+      },
+      0);
 }
 
 // Starts `count` processes that each run `work(index)` and exit with its

@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using reliability::ListTree;
 using reliability::ProgramRun;
 using reliability::ReadBytes;
+using reliability::RunInChild;
 using reliability::RunProgram;
 using reliability::WriteBytes;
 
@@ -42,40 +43,6 @@ constexpr const char* kRegistry =
 unsigned ModeOf(const fs::path& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0xFFFFu;
-}
-
-// Runs `work` in a child process, collecting its standard error; the child
-// ends with work's result (100 when it threw), and is stopped after
-// `seconds` (exit code -1, as for a crash).
-ProgramRun RunInChild(const std::function<int()>& work, unsigned seconds = 30) {
-  ProgramRun run;
-  int errors[2];
-  if (pipe(errors) != 0) return run;
-  std::fflush(stderr);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(errors[1], STDERR_FILENO);
-    close(errors[0]);
-    close(errors[1]);
-    alarm(seconds);
-    // An exception must not go on to run the rest of the tests in the child.
-    int result = 100;
-    try {
-      result = work();
-    } catch (...) {
-    }
-    std::fflush(stderr);
-    _exit(result);
-  }
-  close(errors[1]);
-  char buffer[4096];
-  ssize_t got;
-  while ((got = read(errors[0], buffer, sizeof buffer)) > 0) run.errors.append(buffer, got);
-  close(errors[0]);
-  int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
-    run.exitCode = WEXITSTATUS(status);
-  return run;
 }
 
 // The environment that loads the fault shim; `call` empty injects nothing.
