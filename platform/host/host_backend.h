@@ -127,12 +127,13 @@ LONG MapWindowsPath(std::string_view windowsPath, std::filesystem::path* hostPat
 // The seam through which tests make the file layer's system calls fail; all
 // other code leaves it as it is. It covers every open of a file in a held
 // folder that the layer reads or writes (the new file included), every write
-// of content, every flush of a file or folder but one, and the rename over
+// of content, every flush of a file or folder but two, and the rename over
 // the old file. The layer's other calls go to the system directly: the
 // opens of the machine folder and of each folder on the way to a file, read,
-// fstat, fstatat, fchmod, flock, linkat, unlinkat, mkdirat, AppendLine's
-// ftruncate of a torn line and the flush after it; the fault-injection suite
-// reaches those through an LD_PRELOAD library instead.
+// fstat, fstatat, fchmod, flock, linkat, unlinkat, mkdirat and the flush of
+// the folder that gained the new folder, AppendLine's ftruncate of a torn
+// line and the flush after it; the fault-injection suite reaches those
+// through an LD_PRELOAD library instead.
 struct FileSystemCalls {
   int (*openat)(int folder, const char* name, int flags, mode_t mode);
   ssize_t (*write)(int fd, const void* data, size_t size);
