@@ -31,9 +31,10 @@ void Require(bool condition, const char* what) {
   abort();
 }
 
+// Readers ignore blanks and tabs around names.
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
 }
 
@@ -59,7 +60,7 @@ std::vector<Line> SplitLines(std::string_view content) {
 }
 
 bool IsSectionLine(std::string_view text, std::string_view* name) {
-  const size_t first = text.find_first_not_of(' ');
+  const size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos || text[first] != '[') return false;
   std::string_view rest = text.substr(first + 1);
   *name = TrimBlanks(rest.substr(0, rest.find(']')));

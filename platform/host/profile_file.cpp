@@ -13,10 +13,25 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
+std::string_view Trim(std::string_view text, std::string_view bytes) {
+  const size_t first = text.find_first_not_of(bytes);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(bytes) - first + 1);
+}
+
+// Names as the profile readers see them: blanks and tabs around them do not
+// count.
+std::string_view TrimForMatch(std::string_view name) {
+  return Trim(name, " \t");
+}
+
+// A new name as Windows writes it: without blanks around it, tabs kept.
+std::string_view TrimForWrite(std::string_view name) {
+  return Trim(name, " ");
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
 }
 
 bool Holds(std::string_view text, std::string_view bytes) {
@@ -74,9 +89,9 @@ LONG SetProfileString(std::string_view content, std::string_view section, std::s
   if (Holds(section, "]\r\n") || Holds(key, "=\r\n") || Holds(value, "\r\n")) {
     return ERROR_INVALID_PARAMETER;
   }
-  if (TrimBlanks(key).substr(0, 1) == "[") return ERROR_INVALID_PARAMETER;
-  const std::string_view wantedSection = TrimBlanks(section);
-  const std::string_view wantedKey = TrimBlanks(key);
+  if (TrimForMatch(key).substr(0, 1) == "[") return ERROR_INVALID_PARAMETER;
+  const std::string_view wantedSection = TrimForMatch(section);
+  const std::string_view wantedKey = TrimForMatch(key);
 
   const size_t size = content.size();
   const size_t markEnd = content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
@@ -91,11 +106,11 @@ LONG SetProfileString(std::string_view content, std::string_view section, std::s
       next += (content[next] == '\r' && next + 1 < size && content[next + 1] == '\n') ? 2 : 1;
 
     size_t first = start == 0 ? markEnd : start;
-    while (first < end && content[first] == ' ') ++first;
+    while (first < end && IsSpace(content[first])) ++first;
     if (first < end && content[first] == '[') {
       if (inSection) break;
       std::string_view rest = content.substr(first + 1, end - first - 1);
-      if (EqualsIgnoreCase(TrimBlanks(rest.substr(0, rest.find(']'))), wantedSection)) {
+      if (EqualsIgnoreCase(TrimForMatch(rest.substr(0, rest.find(']'))), wantedSection)) {
         inSection = true;
         insertAt = next;
         insertNeedsEnd = next == end;
@@ -104,7 +119,7 @@ LONG SetProfileString(std::string_view content, std::string_view section, std::s
       std::string_view line = content.substr(start, end - start);
       size_t equals = line.find('=');
       if (equals != std::string_view::npos) {
-        if (EqualsIgnoreCase(TrimBlanks(line.substr(0, equals)), wantedKey)) {
+        if (EqualsIgnoreCase(TrimForMatch(line.substr(0, equals)), wantedKey)) {
           std::string_view lineEnd = next == end ? kLineEnd : content.substr(end, next - end);
           Join(edited,
                {content.substr(0, start + equals + 1), value, lineEnd, content.substr(next)});
@@ -117,14 +132,15 @@ LONG SetProfileString(std::string_view content, std::string_view section, std::s
     start = next;
   }
 
+  const std::string_view newKey = TrimForWrite(key);
   if (inSection) {
-    Join(edited, {content.substr(0, insertAt), insertNeedsEnd ? kLineEnd : "", key, "=", value,
+    Join(edited, {content.substr(0, insertAt), insertNeedsEnd ? kLineEnd : "", newKey, "=", value,
                   kLineEnd, content.substr(insertAt)});
     return ERROR_SUCCESS;
   }
   const bool endsOpen = size > 0 && content[size - 1] != '\r' && content[size - 1] != '\n';
-  Join(edited,
-       {content, endsOpen ? kLineEnd : "", "[", section, "]", kLineEnd, key, "=", value, kLineEnd});
+  Join(edited, {content, endsOpen ? kLineEnd : "", "[", TrimForWrite(section), "]", kLineEnd,
+                newKey, "=", value, kLineEnd});
   return ERROR_SUCCESS;
 }
 
