@@ -318,7 +318,9 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR,
       });
       if (status != ERROR_SUCCESS) return status;
     }
-    *result = path.empty() ? parent : Handles().Add({parentKey.root, stored, access});
+    // Unlike opening, creating gives a new handle even for a predefined root
+    // itself, as Windows does.
+    *result = Handles().Add({parentKey.root, stored, access});
     if (disposition != nullptr)
       *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
