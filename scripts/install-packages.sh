@@ -14,8 +14,9 @@ declare -A groups=(
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev time hyperfine"
   [release]="cmake git g++-mingw-w64-i686 binutils-mingw-w64-i686 zip unzip"
-  # The shipped program is built and its file checked on both paths.
-  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 file xvfb xdotool imagemagick x11-utils fonts-wine"
+  # The shipped program is built and its file checked on both paths;
+  # googletest holds the GoogleTest sources the contract tests are built with.
+  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest file xvfb xdotool imagemagick x11-utils fonts-wine"
   [wine-x86]="wine wine32:i386"
   [wine-x64]="g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64"
 )

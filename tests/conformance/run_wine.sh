@@ -3,9 +3,10 @@
 # (scripts/wine-arch.sh), installs what is missing for it
 # (scripts/install-packages.sh), builds the Windows program (and the host
 # program, whose registry file the interop check imports), sets up one fresh
-# Wine prefix, runs the program-file checks, the scenario table and the
-# interop check under Xvfb, and exits non-zero on any mismatch. The closing
-# line is "N passed, M failed".
+# Wine prefix, runs the contract tests (tests/contract/), then the
+# program-file checks, the scenario table and the interop check under Xvfb,
+# and exits non-zero on any mismatch. The closing line is "N passed, M
+# failed" of the scenario table.
 #
 # The two paths:
 #   x86  where the kernel runs 32-bit programs: the shipped 32-bit program
@@ -14,7 +15,8 @@
 #        win64, never shipped) under wine64, in a win64 prefix; the shipped
 #        32-bit program is built and its file checked, but it is not run.
 #
-# Run from anywhere:  bash tests/conformance/run_wine.sh
+# Run from anywhere:  bash tests/conformance/run_wine.sh [contract|scenarios]
+# (one argument runs only the contract tests or only the scenario table).
 # SAVERSET_WINE_ARCH=x86|x64 forces a path. SAVERSET_KEEP_PREFIX=1 keeps the
 # prefix (its path is printed) for a look.
 set -euo pipefail
@@ -23,6 +25,12 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cd "$repo"
 
 log() { printf 'run_wine: %s\n' "$*" >&2; }
+
+runs=${1:-all}
+case "$runs" in
+  all | contract | scenarios) ;;
+  *) log "unknown run '$runs': give contract, scenarios or nothing"; exit 2 ;;
+esac
 
 # --- The path ------------------------------------------------------------------
 
@@ -102,7 +110,25 @@ wine_run() {
   "$loader" "$@"
 }
 
-# --- The run -------------------------------------------------------------------
+# --- The runs ------------------------------------------------------------------
+
+# The contract tests, in this prefix: each test works in a key of its own
+# below HKEY_CURRENT_USER\Software and a folder of its own in the temporary
+# folder, and removes both. Their report is shown whole only when one fails
+# (the cases that fault under Wine fill it with Wine's crash reports).
+contract_status=0
+if [ "$runs" != scenarios ]; then
+  log "running the contract tests under Wine"
+  wine_run "$build/tests/contract/saverset_contract_tests.exe" >"$work/contract.log" 2>&1 ||
+    contract_status=$?
+  if [ "$contract_status" -ne 0 ]; then
+    cat "$work/contract.log" >&2
+    log "the contract tests failed (exit code $contract_status)"
+  else
+    grep -E '^\[(==========|  PASSED  )\]' "$work/contract.log" >&2
+  fi
+fi
+[ "$runs" != contract ] || exit "$contract_status"
 
 log "running the scenario table under Wine"
 stand_in=()
@@ -114,3 +140,4 @@ python3 tests/conformance/run_scenarios.py --platform wine \
   --loader "$loader" --wineserver "$wineserver" \
   "${stand_in[@]}" \
   --interop-host-program build/host/saverset
+exit "$contract_status"

@@ -119,6 +119,11 @@ long KeyHandleCount(HKEY sample) {
   return count;
 }
 
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS* fault) {
+  TerminateProcess(GetCurrentProcess(), fault->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // A death test's child runs the test's statement only: it makes no key and no
 // folder, which its end would leave behind.
 bool InDeathTestChild() {
@@ -134,7 +139,13 @@ std::string KeyName(const std::string& folder) {
 }  // namespace
 
 void ContractTest::SetUp() {
-  if (InDeathTestChild()) return;
+  if (InDeathTestChild()) {
+    // The child is to fault and end with the fault's code, not to start the
+    // system's debugger or crash dialog and wait for someone to close it.
+    SetErrorMode(SetErrorMode(0) | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndOnFault);
+    return;
+  }
   char temp[MAX_PATH];
   char unique[MAX_PATH];
   ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
