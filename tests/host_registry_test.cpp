@@ -3,13 +3,13 @@
 // with others. The contract itself is in contract/registry_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_testing.h"
 #include "platform/platform_services.h"
+#include "tests/contract/registry_calls.h"
 #include "tests/machine_folder_test.h"
 
 namespace {
@@ -24,22 +24,10 @@ class Registry : public MachineFolderTest {
     EXPECT_EQ(HostOpenKeyCount(), 0);
     MachineFolderTest::TearDown();
   }
-
-  HKEY Create(HKEY parent, const char* subKey, REGSAM access = KEY_ALL_ACCESS) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(parent, subKey, 0, nullptr, 0, access, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    return key;
-  }
-
-  LONG SetString(HKEY key, const char* name, const char* text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          static_cast<DWORD>(std::strlen(text) + 1));
-  }
 };
 
 TEST_F(Registry, WritesTheUserFileAsRegedit4) {
-  HKEY desktop = Create(HKEY_CURRENT_USER, "Control Panel\\Desktop");
+  HKEY desktop = CreateKey(HKEY_CURRENT_USER, "Control Panel\\Desktop");
   ASSERT_EQ(SetString(desktop, "SCRNSAVE.EXE", "C:\\WINDOWS\\AQUARI~1.SCR"), ERROR_SUCCESS);
   const BYTE timeout[] = {0x2c, 0x01, 0, 0};
   ASSERT_EQ(RegSetValueExA(desktop, "Timeout", 0, REG_DWORD, timeout, 4), ERROR_SUCCESS);
@@ -59,7 +47,7 @@ TEST_F(Registry, WritesTheUserFileAsRegedit4) {
 }
 
 TEST_F(Registry, RefusesWhatItsFilesCannotHoldAndChangesNothing) {
-  HKEY key = Create(HKEY_CURRENT_USER, "Existing");
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "Existing");
   const std::string file = Read(kUserFile);
   HKEY out = nullptr;
   const BYTE one[] = {'1', 0};
@@ -118,7 +106,7 @@ TEST_F(Registry, ReadingCreatesNothing) {
 }
 
 TEST_F(Registry, SeesChangesMadeByOthersBetweenCalls) {
-  HKEY key = Create(HKEY_CURRENT_USER, "A");
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "A");
   Write(kUserFile, "REGEDIT4\n\n[HKEY_CURRENT_USER\\a]\n\"v\"=\"theirs\"\n");
   char text[8];
   DWORD size = sizeof text;
@@ -143,7 +131,7 @@ TEST_F(Registry, SeesChangesMadeByOthersBetweenCalls) {
 
 TEST_F(Registry, RefusesAndKeepsAFileThatIsNotRegedit4) {
   const std::string broken = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=-\r\n";
-  HKEY key = Create(HKEY_CURRENT_USER, "A");
+  HKEY key = CreateKey(HKEY_CURRENT_USER, "A");
   Write(kUserFile, broken);
   HKEY out = nullptr;
   DWORD size = 0;
@@ -172,7 +160,7 @@ TEST_F(Registry, RefusesAndKeepsAFileThatIsNotRegedit4) {
   EXPECT_EQ(out, nullptr);
 
   // The other root is a file of its own and unaffected.
-  HKEY machine = Create(HKEY_LOCAL_MACHINE, "Software");
+  HKEY machine = CreateKey(HKEY_LOCAL_MACHINE, "Software");
   EXPECT_EQ(RegCloseKey(machine), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/host/host_testing.h"
+#include "tests/contract/registry_calls.h"
 #include "tests/machine_folder_test.h"
 
 namespace {
@@ -78,14 +79,7 @@ TEST_F(KeyPath, DeepPathsNeedLittleMemoryAndStack) {
 
 TEST_F(KeyPath, AnUnreadableRegistryGivesTheFailureResult) {
   Write(kHive, "not a registry file\r\n");
-  char buffer[8];
-  EXPECT_EQ(WriteStringAtPath(HKEY_CURRENT_USER, "A/B", "v", "text"), 0);
-  EXPECT_EQ(WriteDwordAtPath(HKEY_CURRENT_USER, "A/B", "v", 7), 0);
-  EXPECT_EQ(OpenKeyPath(HKEY_CURRENT_USER, "A/B", KEY_READ), nullptr);
-  EXPECT_EQ(CreateKeyPath(HKEY_CURRENT_USER, "A/B", KEY_WRITE), nullptr);
-  EXPECT_EQ(ReadDwordAtPath(HKEY_CURRENT_USER, "A/B", "v", 0xABCD), 0xABCDu);
-  EXPECT_EQ(ReadStringAtPath(HKEY_CURRENT_USER, "A/B", "v", "def", buffer, sizeof buffer), 3);
-  EXPECT_EQ(std::string(buffer, sizeof buffer), std::string("def\0\0\0\0\0", 8));
+  ExpectEveryKeyPathOperationFails(HKEY_CURRENT_USER);
   EXPECT_EQ(Hive(), "not a registry file\r\n");
 }
 

@@ -13,16 +13,31 @@ namespace {
 
 using namespace std::string_literals;
 
-using WritePrivateProfile = ContractTest;
+// One write into a file prepared with `content` ("": no file), and the file
+// it must leave: `expected` on Windows and the host.
+struct ProfileCase {
+  const char* name;
+  std::string content, section, key, value, expected;
+  // Where a difference of Wine's applies: its name and what Wine writes.
+  const char* difference = nullptr;
+  std::string wine = "";
+};
+
+class WritePrivateProfile : public ContractTest {
+ protected:
+  void Check(const ProfileCase& c, const std::string& file) {
+    SCOPED_TRACE(c.name);
+    if (!c.content.empty()) WriteFile(file, c.content);
+    ASSERT_TRUE(WritePrivateProfileStringA(c.section.c_str(), c.key.c_str(), c.value.c_str(),
+                                           InFolder(file).c_str()));
+    const std::string expected = ExpectedProfile(c.content, c.section, c.key, c.value, c.expected);
+    EXPECT_EQ(ReadFile(file),
+              c.difference == nullptr ? expected : Expect(expected, c.difference, c.wine));
+  }
+};
 
 TEST_F(WritePrivateProfile, EditsTheLineReadersUse) {
-  struct Case {
-    const char* name;
-    std::string content, section, key, value, expected;  // content "": no file
-    // Where a difference of Wine's applies: its name and what Wine writes.
-    const char* difference = nullptr;
-    std::string wine = "";
-  } cases[] = {
+  const ProfileCase cases[] = {
       {"missing file", "", "Run", "Path", "D:\\x", "[Run]\r\nPath=D:\\x\r\n"},
       {"key replaced, its line end and spacing kept", "[Run]\nPath = old\nData=y\n", "run",
        " PATH ", "new", "[Run]\nPath =new\nData=y\n"},
@@ -69,23 +84,11 @@ TEST_F(WritePrivateProfile, EditsTheLineReadersUse) {
       {"nothing to change", "[Run]\r\nA=1\r\n", "Run", "A", "1", "[Run]\r\nA=1\r\n"},
   };
   int number = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string file = "edit" + std::to_string(++number) + ".ini";
-    if (!c.content.empty()) WriteFile(file, c.content);
-    ASSERT_TRUE(WritePrivateProfileStringA(c.section.c_str(), c.key.c_str(), c.value.c_str(),
-                                           InFolder(file).c_str()));
-    const std::string expected = ExpectedProfile(c.content, c.section, c.key, c.value, c.expected);
-    EXPECT_EQ(ReadFile(file),
-              c.difference == nullptr ? expected : Expect(expected, c.difference, c.wine));
-  }
+  for (const ProfileCase& c : cases) Check(c, "edit" + std::to_string(++number) + ".ini");
 }
 
 TEST_F(WritePrivateProfile, NewNamesLoseTheirBlanksOnly) {
-  struct Case {
-    const char* name;
-    std::string content, section, key, value, expected;
-  } cases[] = {
+  const ProfileCase cases[] = {
       {"new file", "", "   sec   ", "  key  ", " value ", "[sec]\r\nkey= value \r\n"},
       {"new section", "[a]\r\n", " sec ", " key ", "v", "[a]\r\n[sec]\r\nkey=v\r\n"},
       {"new key", "[sec]\r\n", "sec", "  key  ", "v ", "[sec]\r\nkey=v \r\n"},
@@ -93,14 +96,7 @@ TEST_F(WritePrivateProfile, NewNamesLoseTheirBlanksOnly) {
       {"tabs stay", "", " \tsec\t ", "\t key", "\tv", "[\tsec\t]\r\n\t key=\tv\r\n"},
   };
   int number = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string file = "new" + std::to_string(++number) + ".ini";
-    if (!c.content.empty()) WriteFile(file, c.content);
-    ASSERT_TRUE(WritePrivateProfileStringA(c.section.c_str(), c.key.c_str(), c.value.c_str(),
-                                           InFolder(file).c_str()));
-    EXPECT_EQ(ReadFile(file), ExpectedProfile(c.content, c.section, c.key, c.value, c.expected));
-  }
+  for (const ProfileCase& c : cases) Check(c, "new" + std::to_string(++number) + ".ini");
 }
 
 TEST_F(WritePrivateProfile, PathsAreMatchedWithoutCase) {

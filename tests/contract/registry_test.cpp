@@ -2,34 +2,21 @@
 // codes, sub-key paths and the handles given out.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "platform/platform_services.h"
 #include "tests/contract/contract_test.h"
+#include "tests/contract/registry_calls.h"
 #include "tests/contract/wine_differences.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-class Registry : public ContractTest {
- protected:
-  HKEY Create(HKEY parent, const char* subKey, REGSAM access = KEY_ALL_ACCESS) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(parent, subKey, 0, nullptr, 0, access, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    return key;
-  }
-
-  LONG SetString(HKEY key, const char* name, const char* text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          static_cast<DWORD>(std::strlen(text) + 1));
-  }
-};
+using Registry = ContractTest;
 
 TEST_F(Registry, ReadsBackExactlyWhatWasSet) {
-  HKEY key = Create(Root(), "Software\\Test");
+  HKEY key = CreateKey(Root(), "Software\\Test");
   struct Case {
     const char* name;
     DWORD type;
@@ -65,7 +52,7 @@ TEST_F(Registry, ReadsBackExactlyWhatWasSet) {
 }
 
 TEST_F(Registry, QueryReportsSizesAndLeavesSmallBuffersAlone) {
-  HKEY key = Create(Root(), "A");
+  HKEY key = CreateKey(Root(), "A");
   ASSERT_EQ(SetString(key, "v", "12345"), ERROR_SUCCESS);
 
   DWORD type = 0;
@@ -91,10 +78,10 @@ TEST_F(Registry, QueryReportsSizesAndLeavesSmallBuffersAlone) {
 }
 
 TEST_F(Registry, KeepsTheErrorContract) {
-  HKEY readOnly = Create(Root(), "Existing\\Deeper", KEY_READ);
+  HKEY readOnly = CreateKey(Root(), "Existing\\Deeper", KEY_READ);
   HKEY writeOnly = nullptr;
   ASSERT_EQ(RegOpenKeyExA(Root(), "existing", 0, KEY_WRITE, &writeOnly), ERROR_SUCCESS);
-  HKEY closed = Create(Root(), "Existing");
+  HKEY closed = CreateKey(Root(), "Existing");
   ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
   const HKEY bogus = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x12345678));
   const BYTE one[] = {'1', 0};
