@@ -98,26 +98,42 @@ bool WriteAll(int fd, std::string_view content) {
 
 // Reads the file `name` of the held folder, which must be a regular file;
 // `info` receives what fstat says of the file read.
+// Opens the file `name` of the held `folder` for reading, as every reader of
+// this layer does, and gives what fstat says of it in `info`. O_NOFOLLOW:
+// what the machine folder holds is read, never what a link points at.
+// O_NONBLOCK: a FIFO planted in place of a file must not hang the caller.
+// ERROR_SUCCESS and the open file; ERROR_FILE_NOT_FOUND; ERROR_ACCESS_DENIED
+// for a symbolic link; ERROR_READ_FAULT where it cannot be opened (errno
+// says why) or is not a regular file (errno 0).
+LONG OpenForReading(int folder, const char* name, FileDescriptor* in, struct stat* info) {
+  *in = FileDescriptor(
+      FileCalls().openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  if (!in->IsOpen()) {
+    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
+    return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT;
+  }
+  if (::fstat(in->Get(), info) != 0 || !S_ISREG(info->st_mode)) {
+    *in = FileDescriptor();
+    errno = 0;
+    return ERROR_READ_FAULT;
+  }
+  return ERROR_SUCCESS;
+}
+
 LONG ReadHeld(const HeldFile& held, std::string* content, struct stat* info) {
   content->clear();
-  // O_NOFOLLOW: what the machine folder holds is read, never what a link
-  // points at. O_NONBLOCK: a FIFO planted in place of a file must not hang
-  // the caller.
-  FileDescriptor in(FileCalls().openat(held.folder.Get(), held.name.c_str(),
-                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
-  if (!in.IsOpen()) {
-    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
-    if (errno == ELOOP) {
-      SayFailure(held.shown.native(), "is a symbolic link, which is not followed", 0);
-      return ERROR_ACCESS_DENIED;
+  FileDescriptor in;
+  const LONG opened = OpenForReading(held.folder.Get(), held.name.c_str(), &in, info);
+  if (opened == ERROR_ACCESS_DENIED) {
+    SayFailure(held.shown.native(), "is a symbolic link, which is not followed", 0);
+  } else if (opened == ERROR_READ_FAULT) {
+    if (errno == 0) {
+      SayFailure(held.shown.native(), "is not a regular file", 0);
+    } else {
+      SayFailure(held.shown.native(), "cannot be opened", errno);
     }
-    SayFailure(held.shown.native(), "cannot be opened", errno);
-    return ERROR_READ_FAULT;
   }
-  if (::fstat(in.Get(), info) != 0 || !S_ISREG(info->st_mode)) {
-    SayFailure(held.shown.native(), "is not a regular file", 0);
-    return ERROR_READ_FAULT;
-  }
+  if (opened != ERROR_SUCCESS) return opened;
   // The stated size is only a hint: it decides how much room is made first,
   // within the limit, and the read decides the rest.
   if (static_cast<unsigned long long>(info->st_size) > kLargestFile) {
@@ -313,11 +329,9 @@ LONG ReadWholeFile(const std::filesystem::path& file, std::string* content) {
 bool FileHolds(const std::filesystem::path& file, std::string_view text) {
   FileDescriptor folder;
   if (OpenMachineFolderPath(file.parent_path(), &folder) != ERROR_SUCCESS) return false;
-  FileDescriptor in(::openat(folder.Get(), file.filename().c_str(),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!in.IsOpen()) return false;
+  FileDescriptor in;
   struct stat info;
-  bool same = ::fstat(in.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
+  bool same = OpenForReading(folder.Get(), file.filename().c_str(), &in, &info) == ERROR_SUCCESS &&
               static_cast<size_t>(info.st_size) == text.size();
   char piece[64 * 1024];
   size_t compared = 0;
